@@ -1,0 +1,209 @@
+#include "cli.hpp"
+
+#include <err.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "palette.hpp"
+#include "render.hpp"
+
+namespace ruvo {
+
+namespace {
+
+static_assert(sizeof(std::intmax_t) == sizeof(std::int64_t),
+              "numbers saturate at the largest 64-bit value");
+
+// Options must come before the operands: "ruvo file -w 8" names three
+// files.  glibc permutes unless the option string starts with '+'; the
+// BSD and other libraries stop at the first operand already, and some
+// would take a leading '+' for an option letter.
+#if defined(__GLIBC__)
+constexpr const char* option_string = "+g:pr:w:";
+#else
+constexpr const char* option_string = "g:pr:w:";
+#endif
+
+constexpr char usage_line[] = "usage: ruvo [-r range] [-w width]\n";
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// strtoimax in base 0 for a number that must begin with a digit.  0b is
+// not taken as a binary prefix, whatever the C library: "0b1" reads as 0
+// and stops at the b, as the classic conversion does.
+bool convert_number(const char* s, std::int64_t* value, const char** end)
+{
+    if (!is_digit(s[0]))
+        return false;
+    if (s[0] == '0' && (s[1] == 'b' || s[1] == 'B')) {
+        *value = 0;
+        *end = s + 1;
+        return true;
+    }
+    char* stop = nullptr;
+    *value = std::strtoimax(s, &stop, 0);
+    *end = stop;
+    return true;
+}
+
+[[noreturn]] void range_failure(range_error e, const char* arg)
+{
+    switch (e) {
+    case range_error::no_delimiter:
+        errx(1, "no delimiter in range %s", arg);
+    case range_error::invalid_start:
+        errx(1, "invalid start value in range %s", arg);
+    case range_error::invalid_end:
+        errx(1, "invalid end/size value in range %s", arg);
+    case range_error::start_unspecified:
+        errx(1, "start unspecified in range %s", arg);
+    case range_error::size_unspecified:
+        errx(1, "size unspecified in range %s", arg);
+    case range_error::end_before_start:
+    case range_error::none:
+        break;
+    }
+    errx(1, "end was less than start in range %s", arg);
+}
+
+void set_range(const char* arg)
+{
+    const range_result r = parse_range(arg);
+    if (r.error != range_error::none)
+        range_failure(r.error, arg);
+    settings.range_start = r.start;
+    settings.range_end = r.end;
+}
+
+// atol's reading (blanks, a sign, decimal digits up to the first other
+// character, saturation), through strtoll so that overflow is defined and
+// the count is 64 bits wide on every platform.  The dumper needs >= 1.
+void set_width(const char* arg)
+{
+    const long long w = std::strtoll(arg, nullptr, 10);
+    if (w < 1)
+        errx(1, "invalid width %s", arg);
+    settings.width = static_cast<std::uint64_t>(w);
+}
+
+// Applies the options in order.  Returns the index of the first operand,
+// or -1 after writing the usage line.
+int process_options(int argc, char** argv)
+{
+    int c = 0;
+    while ((c = getopt(argc, argv, option_string)) != -1) {
+        switch (c) {
+        case 'r':
+            set_range(optarg);
+            break;
+        case 'w':
+            set_width(optarg);
+            break;
+        default: // -g, -p, and whatever getopt has complained about
+            std::fwrite(usage_line, 1, sizeof usage_line - 1, stderr);
+            return -1;
+        }
+    }
+    return optind;
+}
+
+// Dumps each named file, with a header line before each when there are
+// several.  Returns 1 if any could not be opened.
+int dump_files(char* const* names, int count)
+{
+    int status = 0;
+    for (int i = 0; i < count; ++i) {
+        std::FILE* in = std::fopen(names[i], "r");
+        if (in == nullptr) {
+            warn("%s", names[i]);
+            status = 1;
+            continue;
+        }
+        if (count > 1) {
+            std::printf("%s====> %s%s%s <====\n", i == 0 ? "" : "\n", "\033[1m", names[i],
+                        "\033[m");
+            check_output(stdout);
+        }
+        dump_stream(in, names[i]);
+        (void)std::fclose(in);
+    }
+    return status;
+}
+
+} // namespace
+
+range_result parse_range(const char* text)
+{
+    range_result r;
+    const std::size_t d = std::strcspn(text, "+-");
+    if (text[d] == '\0') {
+        r.error = range_error::no_delimiter;
+        return r;
+    }
+    const char* end = nullptr;
+
+    const bool have_start = d != 0;
+    r.start = 0;
+    if (have_start && (!convert_number(text, &r.start, &end) || end != text + d)) {
+        r.error = range_error::invalid_start;
+        return r;
+    }
+
+    const char* rest = text + d + 1;
+    const bool have_second = *rest != '\0';
+    std::int64_t second = -1;
+    if (have_second && (!convert_number(rest, &second, &end) || *end != '\0')) {
+        r.error = range_error::invalid_end;
+        return r;
+    }
+
+    if (text[d] == '+') {
+        if (!have_start) {
+            r.error = range_error::start_unspecified;
+            return r;
+        }
+        if (!have_second) {
+            r.error = range_error::size_unspecified;
+            return r;
+        }
+        // Two's complement sum: past INT64_MAX it wraps negative and fails
+        // the check below.
+        r.end = static_cast<std::int64_t>(static_cast<std::uint64_t>(r.start) +
+                                          static_cast<std::uint64_t>(second));
+    } else {
+        r.end = second;
+    }
+    if (r.end != -1 && r.end < r.start)
+        r.error = range_error::end_before_start;
+    return r;
+}
+
+int run(int argc, char** argv)
+{
+    const int first = process_options(argc, argv);
+    if (first < 0)
+        return 1;
+    char* colours = load_palette_from_env();
+    prepare_cells(palette);
+
+    int status = 0;
+    if (first == argc)
+        dump_stream(stdin, "(stdin)");
+    else
+        status = dump_files(argv + first, argc - first);
+
+    std::free(colours);
+    if (std::fflush(stdout) != 0)
+        err(1, "stdout");
+    check_output(stdout);
+    return status;
+}
+
+} // namespace ruvo

@@ -1,0 +1,200 @@
+// The binary end to end: exact standard output, standard error and exit
+// status for files, pipes, several operands, options and failures.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+#include <map>
+#include <string>
+
+#include "e2e.hpp"
+#include "support.hpp"
+
+namespace ruvo::test {
+namespace {
+
+const bytes three = {0x00, 0xff, 0x41};
+const bytes k1 = random_bytes(1024, 1);
+const bytes k1_476 = random_bytes(1024 + 476, 2);
+const bytes big = random_bytes(2000, 3);
+const bytes small_a = random_bytes(100, 4);
+const bytes small_b = random_bytes(300, 5);
+const bytes dash = random_bytes(40, 6);
+
+const std::map<std::string, bytes> fixtures = {
+    {"three", three}, {"empty", {}},  {"k1", k1},     {"k1_476", k1_476},
+    {"big", big},     {"a", small_a}, {"b", small_b}, {"-", dash},
+};
+
+constexpr std::uint64_t max_width = std::numeric_limits<std::int64_t>::max();
+const std::string usage = "usage: ruvo [-r range] [-w width]\n";
+
+// The dump of bytes [from, to) of data, labelled from `from`.
+std::string dump(const bytes& data, std::uint64_t width = 64, std::size_t from = 0,
+                 std::size_t to = std::string::npos)
+{
+    to = std::min(to, data.size());
+    from = std::min(from, to);
+    const bytes part(data.begin() + static_cast<long>(from), data.begin() + static_cast<long>(to));
+    return reference_dump(part, from, width, default_palette);
+}
+
+struct cli_case {
+    const char* name;
+    const char* script; // run in a directory holding the fixtures
+    std::function<std::string()> out;
+    std::string err; // "<any>" stands for one line in the C library's words
+    int status;
+};
+
+std::ostream& operator<<(std::ostream& os, const cli_case& c)
+{
+    return os << c.name;
+}
+
+class cli : public ::testing::TestWithParam<cli_case> {};
+
+TEST_P(cli, ExactOutputMessagesAndStatus)
+{
+    const cli_case& c = GetParam();
+    const scratch dir(fixtures);
+    const run_result r = dir.run(c.script);
+    EXPECT_EQ(printable(r.out), printable(c.out())) << c.script;
+    EXPECT_TRUE(stderr_matches(r.err, c.err)) << c.script << "\nstderr:\n"
+                                              << r.err << "expected:\n"
+                                              << c.err;
+    EXPECT_EQ(r.status, c.status) << c.script;
+}
+
+const std::string worked_example = "    0000 "
+                                   "\033[38;2;0;0;0m\033[48;2;57;86;0m\u2580"
+                                   "\033[0m\033[38;2;255;255;255m\u2580"
+                                   "\033[m\n";
+
+const cli_case inputs[] = {
+    {"worked_example", "$RUVO -w 2 three", [] { return worked_example; }, "", 0},
+    {"road_of_one_run", "$RUVO -w 32 -r 0x100+512 big", [] { return dump(big, 32, 256, 768); }, "",
+     0},
+    {"empty_file", "$RUVO empty", [] { return std::string(); }, "", 0},
+    {"empty_stdin", "$RUVO </dev/null", [] { return std::string(); }, "", 0},
+    {"one_chunk", "$RUVO k1", [] { return dump(k1); }, "", 0},
+    {"chunk_and_476", "$RUVO k1_476", [] { return dump(k1_476); }, "", 0},
+    {"stdin_pipe", "cat k1_476 | $RUVO", [] { return dump(k1_476); }, "", 0},
+    {"stdin_file", "$RUVO <k1_476", [] { return dump(k1_476); }, "", 0},
+    {"stdin_file_moved_on", "{ dd bs=7 count=1 of=/dev/null 2>/dev/null; $RUVO; } <k1_476",
+     [] { return dump(k1_476); }, "", 0},
+    {"two_operands", "$RUVO a b",
+     [] { return header("a", true) + dump(small_a) + header("b", false) + dump(small_b); }, "", 0},
+    {"missing_first_operand", "$RUVO nosuch b", [] { return header("b", false) + dump(small_b); },
+     "ruvo: nosuch: No such file or directory\n", 1},
+    {"all_operands_missing", "$RUVO x y", [] { return std::string(); },
+     "ruvo: x: No such file or directory\nruvo: y: No such file or directory\n", 1},
+    {"dash_names_a_file", "$RUVO - <three", [] { return dump(dash); }, "", 0},
+    {"dash_missing", "rm ./-; $RUVO - <three", [] { return std::string(); },
+     "ruvo: -: No such file or directory\n", 1},
+    {"directory_stops_the_run", "mkdir d; $RUVO a d nosuch",
+     [] { return header("a", true) + dump(small_a) + header("d", false); },
+     "ruvo: (while reading) d: Is a directory\n", 1},
+    {"stdout_full", "$RUVO k1 >/dev/full", [] { return std::string(); },
+     "ruvo: stdout: No space left on device\n", 1},
+    {"stdout_full_tiny_output", "$RUVO three >/dev/full", [] { return std::string(); },
+     "ruvo: stdout: No space left on device\n", 1},
+    {"stdout_closed", "$RUVO three >&-", [] { return std::string(); },
+     "ruvo: stdout: Bad file descriptor\n", 1},
+};
+INSTANTIATE_TEST_SUITE_P(inputs, cli, ::testing::ValuesIn(inputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const cli_case options[] = {
+    {"last_width_wins", "$RUVO -w 32 -w 16 big", [] { return dump(big, 16); }, "", 0},
+    {"last_range_wins", "$RUVO -r 0-16 -r 32-48 big", [] { return dump(big, 64, 32, 48); }, "", 0},
+    {"attached_arguments", "$RUVO -w16 -r0-256 big", [] { return dump(big, 16, 0, 256); }, "", 0},
+    {"range_word_starting_with_hyphen", "$RUVO -r -64 big", [] { return dump(big, 64, 0, 64); }, "",
+     0},
+    {"double_hyphen_ends_options", "$RUVO -w 8 -- -r", [] { return std::string(); },
+     "ruvo: -r: No such file or directory\n", 1},
+    {"options_after_operand_are_operands", "$RUVO big -w 8",
+     [] { return header("big", true) + dump(big); },
+     "ruvo: -w: No such file or directory\nruvo: 8: No such file or directory\n", 1},
+    {"lenient_width", "$RUVO -w 32px big", [] { return dump(big, 32); }, "", 0},
+    {"twenty_digit_width", "$RUVO -w 99999999999999999999 k1_476",
+     [] { return dump(k1_476, max_width); }, "", 0},
+    {"range_past_end", "$RUVO -r 5000- big", [] { return std::string(); }, "", 0},
+    {"range_on_pipe", "cat big | $RUVO -r 100-", [] { return dump(big, 64, 100); }, "", 0},
+    {"pipe_shorter_than_start", "cat three | $RUVO -r 10-", [] { return std::string(); }, "", 0},
+    {"usage_for_p", "$RUVO -p big", [] { return std::string(); }, usage, 1},
+    {"usage_for_g", "$RUVO -g x big", [] { return std::string(); }, usage, 1},
+    {"usage_for_grouped_p", "$RUVO -pw8 big", [] { return std::string(); }, usage, 1},
+    {"unknown_option", "$RUVO -x big", [] { return std::string(); }, "<any>\n" + usage, 1},
+    {"missing_width", "$RUVO -w", [] { return std::string(); }, "<any>\n" + usage, 1},
+    {"missing_range", "$RUVO -r", [] { return std::string(); }, "<any>\n" + usage, 1},
+    {"missing_g_argument", "$RUVO -g", [] { return std::string(); }, "<any>\n" + usage, 1},
+    {"range_error_stops_option_processing", "$RUVO -r 20-10 -x big", [] { return std::string(); },
+     "ruvo: end was less than start in range 20-10\n", 1},
+    {"width_zero", "$RUVO -w 0 big", [] { return std::string(); }, "ruvo: invalid width 0\n", 1},
+    {"width_zero_then_valid", "$RUVO -w 0 -w 8 big", [] { return std::string(); },
+     "ruvo: invalid width 0\n", 1},
+    {"width_negative", "$RUVO -w -8 big", [] { return std::string(); }, "ruvo: invalid width -8\n",
+     1},
+    {"width_letters", "$RUVO -w abc big", [] { return std::string(); }, "ruvo: invalid width abc\n",
+     1},
+    {"width_hex", "$RUVO -w 0x20 big", [] { return std::string(); }, "ruvo: invalid width 0x20\n",
+     1},
+    {"range_no_delimiter", "$RUVO -r 1024 big", [] { return std::string(); },
+     "ruvo: no delimiter in range 1024\n", 1},
+    {"range_empty", "$RUVO -r '' big", [] { return std::string(); },
+     "ruvo: no delimiter in range \n", 1},
+    {"range_invalid_start", "$RUVO -r a-10 big", [] { return std::string(); },
+     "ruvo: invalid start value in range a-10\n", 1},
+    {"range_invalid_end", "$RUVO -r 1-2-3 big", [] { return std::string(); },
+     "ruvo: invalid end/size value in range 1-2-3\n", 1},
+    {"range_start_unspecified", "$RUVO -r +8 big", [] { return std::string(); },
+     "ruvo: start unspecified in range +8\n", 1},
+    {"range_size_unspecified", "$RUVO -r 8+ big", [] { return std::string(); },
+     "ruvo: size unspecified in range 8+\n", 1},
+    {"range_sum_wraps", "$RUVO -r 99999999999999999999+1 big", [] { return std::string(); },
+     "ruvo: end was less than start in range 99999999999999999999+1\n", 1},
+};
+INSTANTIATE_TEST_SUITE_P(options, cli, ::testing::ValuesIn(options),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// With 1024 + 476 bytes at width 64, the second chunk ends inside the
+// lower row of its last row pair: 28 cells with both bytes, then 36 with
+// the upper byte only.
+TEST(cli_layout, LastRowPairOfAShortChunk)
+{
+    const scratch dir(fixtures);
+    const run_result r = dir.run("$RUVO k1_476");
+    ASSERT_EQ(r.status, 0);
+    const std::size_t last = r.out.rfind('\n', r.out.size() - 2) + 1;
+    const std::string line = r.out.substr(last);
+    EXPECT_EQ(line.substr(0, 9), "    0580 ");
+    std::size_t pairs = 0, lone = 0, pos = 0;
+    while ((pos = line.find("\033[", pos)) != std::string::npos) {
+        if (line.compare(pos, 5, "\033[48;") == 0)
+            ++pairs;
+        else if (line.compare(pos, 4, "\033[0m") == 0)
+            ++lone;
+        pos += 2;
+    }
+    EXPECT_EQ(pairs, 28u);
+    EXPECT_EQ(lone, 36u);
+    // The upper-only cells follow all the two-colour ones.
+    EXPECT_GT(line.find("\033[0m"), line.rfind("\033[48;"));
+    EXPECT_EQ(line.substr(line.size() - 4), "\033[m\n");
+}
+
+// A closed pipe ends ruvo through SIGPIPE at once, not after the input.
+TEST(cli_layout, ClosedPipeEndsPromptly)
+{
+    const scratch dir(fixtures);
+    const run_result r =
+        dir.run("head -c 50000000 /dev/zero >zeros; "
+                "start=$(date +%s); $RUVO zeros zeros zeros zeros | head -c 1 >/dev/null; "
+                "echo $(( $(date +%s) - start ))");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_LE(std::stoi(r.out), 2) << "seconds";
+}
+
+} // namespace
+} // namespace ruvo::test
