@@ -158,6 +158,47 @@ const cli_case options[] = {
 INSTANTIATE_TEST_SUITE_P(options, cli, ::testing::ValuesIn(options),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// gray N: N colours, entry i the gray of level i mod 256, one per line.
+#define GRAY                                                                                       \
+    "gray() { i=0; while [ $i -lt $1 ]; do "                                                       \
+    "printf '%02x%02x%02x\\n' $((i % 256)) $((i % 256)) $((i % 256)); i=$((i + 1)); done; }\n"
+
+colour_table gray_table(colour first = 0)
+{
+    colour_table t{};
+    for (std::size_t i = 0; i < t.size(); ++i)
+        t[i] = static_cast<colour>(i * 0x010101);
+    t[0] = first;
+    return t;
+}
+
+const cli_case palettes[] = {
+    {"gray_palette", GRAY "RUVO_COLORS=\"$(gray 256)\" $RUVO -w 2 three",
+     [] { return reference_dump(three, 0, 2, gray_table()); }, "", 0},
+    {"gray_palette_many_cells", GRAY "RUVO_COLORS=\"$(gray 256)\" $RUVO k1_476",
+     [] { return reference_dump(k1_476, 0, 64, gray_table()); }, "", 0},
+    {"minus_one_draws_white", GRAY "RUVO_COLORS=\"-00001 $(gray 256 | tail -n 255)\" $RUVO three",
+     [] { return reference_dump(three, 0, 64, gray_table(0xffffffff)); }, "", 0},
+    {"excess_colours", GRAY "RUVO_COLORS=\"$(gray 257)\" $RUVO -w 2 three",
+     [] { return reference_dump(three, 0, 2, gray_table()); },
+     "ruvo: more than 256 values in RUVO_COLORS; ignoring excess\n", 0},
+    {"empty_variable", "RUVO_COLORS= $RUVO three", [] { return std::string(); },
+     "ruvo: error in RUVO_COLORS: expected 256 colours but found 0\n", 1},
+    {"too_few_colours", GRAY "RUVO_COLORS=\"$(gray 255)\" $RUVO three",
+     [] { return std::string(); },
+     "ruvo: error in RUVO_COLORS: expected 256 colours but found 255\n", 1},
+    {"invalid_colour", GRAY "RUVO_COLORS=\"$(gray 10) nothex $(gray 300)\" $RUVO three",
+     [] { return std::string(); },
+     "ruvo: error in RUVO_COLORS: 'nothex' is not a valid hex colour\n", 1},
+    {"bad_variable_before_any_input", "RUVO_COLORS=' ' $RUVO nosuch three",
+     [] { return std::string(); }, "ruvo: error in RUVO_COLORS: expected 256 colours but found 0\n",
+     1},
+    {"invalid_option_before_variable", "RUVO_COLORS=' ' $RUVO -p three",
+     [] { return std::string(); }, usage, 1},
+};
+INSTANTIATE_TEST_SUITE_P(palettes, cli, ::testing::ValuesIn(palettes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // With 1024 + 476 bytes at width 64, the second chunk ends inside the
 // lower row of its last row pair: 28 cells with both bytes, then 36 with
 // the upper byte only.
