@@ -82,7 +82,7 @@ struct text_batch {
     static char text[capacity];
     std::size_t fill = 0;
 
-    char* end() { return text + fill; }
+    char* end() const { return text + fill; }
 
     void flush(std::FILE* out)
     {

@@ -82,6 +82,19 @@ TEST(ParseColours, StoresEveryEntryInOrder)
         ASSERT_EQ(table[i], i * 0x010101u) << i;
 }
 
+// A mebibyte of text: the first 256 colours count, the rest is not read.
+TEST(ParseColours, LargeText)
+{
+    std::string text = colours(256) + std::string(1 << 20, '\n');
+    colour_table table{};
+    EXPECT_EQ(parse(text, table).status, colours_status::ok);
+    text = colours(150000) + "not-a-colour";
+    const outcome got = parse(text, table);
+    EXPECT_EQ(got.status, colours_status::ok);
+    EXPECT_TRUE(got.excess);
+    EXPECT_EQ(table[255], 0xffffffu);
+}
+
 // Tokens that strtol converts whole in base 16 count, as it reads them.
 TEST(ParseColours, TokensAsStrtolReadsThem)
 {
