@@ -18,6 +18,15 @@ namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
+// The longest forms of the three sequences, with 255 in every channel.
+constexpr std::size_t max_upper = sizeof "\033[38;2;255;255;255m" - 1;
+constexpr std::size_t max_lower = sizeof "\033[48;2;255;255;255m\u2580" - 1;
+constexpr std::size_t max_lone = sizeof "\033[0m\033[38;2;255;255;255m\u2580" - 1;
+static_assert(max_upper + max_lower == max_pair_cell);
+static_assert(max_lone == max_lone_cell && max_lone_cell < max_pair_cell);
+static_assert(max_lone < sizeof(sequence::text), "every sequence fits its block");
+static_assert(sizeof "\033[m\n" - 1 == line_end_size);
+
 sequence make_sequence(const char* format, colour c)
 {
     sequence s{};
@@ -118,8 +127,11 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
 {
     // A row at least as wide as the chunk draws like one exactly as wide:
     // one line, every cell without a lower byte.  Clamping keeps 2 * w and
-    // every index below far from overflow.
-    const std::size_t w = width < n ? static_cast<std::size_t>(width) : n;
+    // every index below far from overflow.  Option processing never lets
+    // a width of 0 through; should one arrive, it is drawn as 1 rather
+    // than looping forever.
+    const std::size_t w =
+        width < n ? static_cast<std::size_t>(std::max<std::uint64_t>(width, 1)) : n;
     char* p = out;
     for (std::size_t r = 0; r < n; r += 2 * w) {
         p = put_label(p, offset + r);
