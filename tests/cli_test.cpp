@@ -106,6 +106,8 @@ const cli_case inputs[] = {
      "ruvo: stdout: No space left on device\n", 1, "/dev/full"},
     {"stdin_directory", "$RUVO <.", [] { return std::string(); },
      "ruvo: (while reading) (stdin): Is a directory\n", 1},
+    {"stdin_closed", "$RUVO <&-", [] { return std::string(); },
+     "ruvo: (while reading) (stdin): Bad file descriptor\n", 1},
     {"stdout_closed", "$RUVO three >&-", [] { return std::string(); },
      "ruvo: stdout: Bad file descriptor\n", 1},
 };
