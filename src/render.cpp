@@ -1,6 +1,8 @@
 #include "render.hpp"
 
 #include <err.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -111,6 +113,28 @@ struct text_batch {
 
 char text_batch::text[text_batch::capacity];
 
+// True for inputs whose next chunk may be a long time coming (pipes,
+// terminals, sockets): what was read so far is then written at once
+// instead of waiting for a full batch.
+bool can_keep_us_waiting(std::FILE* in)
+{
+    struct stat st {};
+    const int fd = fileno(in);
+    if (fd < 0 || fstat(fd, &st) != 0)
+        return true;
+    return !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
+}
+
+// True when the system holds input for the stream's descriptor right now,
+// so that the next read will not wait.
+bool input_ready(std::FILE* in)
+{
+    pollfd p{};
+    p.fd = fileno(in);
+    p.events = POLLIN;
+    return p.fd >= 0 && poll(&p, 1, 0) == 1;
+}
+
 } // namespace
 
 void prepare_cells(const colour_table& table)
@@ -176,6 +200,7 @@ void dump_stream(std::FILE* in, const char* name, std::FILE* out)
     std::uint64_t done = 0;
     int read_errno = 0;
     text_batch batch;
+    const bool may_wait = can_keep_us_waiting(in);
     while (!(bounded && done == total) && std::feof(in) == 0 && std::ferror(in) == 0) {
         const std::size_t want =
             bounded ? static_cast<std::size_t>(std::min<std::uint64_t>(total - done, chunk_size))
@@ -185,6 +210,10 @@ void dump_stream(std::FILE* in, const char* name, std::FILE* out)
         if (n != 0) {
             batch.reserve_chunk(out);
             batch.fill += render_chunk(batch.end(), buf, n, start + done, s.width, cells);
+            if (may_wait && !input_ready(in)) {
+                batch.flush(out);
+                (void)std::fflush(out);
+            }
         }
         check_output(out);
         done += n;

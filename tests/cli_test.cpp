@@ -255,6 +255,11 @@ const cli_case faults[] = {
      "ruvo: (while reading) /proc/self/mem: Input/output error\n", 1, "/proc/self/mem"},
     {"pipe_writer_pauses", "{ head -c 500 k1_476; sleep 0.3; tail -c +501 k1_476; } | $RUVO",
      [] { return dump(k1_476); }, "", 0},
+    // While the writer stalls, what has arrived is on the screen already.
+    {"pipe_stalls",
+     "{ head -c 1024 big; sleep 2; tail -c +1025 big; } | $RUVO >partial & "
+     "sleep 1; cat partial; wait",
+     [] { return dump(big, 64, 0, 1024); }, "", 0},
     {"pipe_ends_before_range_end", "head -c 700 big | $RUVO -r 0-2000",
      [] { return dump(big, 64, 0, 700); }, "", 0},
     {"offsets_past_4_gib",
