@@ -114,6 +114,19 @@ int process_options(int argc, char** argv)
     return optind;
 }
 
+// "====> name <====" in bold, after an empty line for every file but the
+// first.
+void put_header(text_out& out, const char* name, bool first)
+{
+    if (!first)
+        out.put("\n", 1);
+    constexpr char open[] = "====> \033[1m";
+    constexpr char close[] = "\033[m <====\n";
+    out.put(open, sizeof open - 1);
+    out.put(name, std::strlen(name));
+    out.put(close, sizeof close - 1);
+}
+
 // Dumps each named file, with a header line before each when there are
 // several.  Returns 1 if any could not be opened.
 int dump_files(char* const* names, int count)
@@ -126,12 +139,9 @@ int dump_files(char* const* names, int count)
             status = 1;
             continue;
         }
-        if (count > 1) {
-            std::printf("%s====> %s%s%s <====\n", i == 0 ? "" : "\n", "\033[1m", names[i],
-                        "\033[m");
-            check_output(stdout);
-        }
-        dump_stream(in, names[i]);
+        if (count > 1)
+            put_header(standard_output(), names[i], i == 0);
+        dump_stream(fileno(in), names[i]);
         (void)std::fclose(in);
     }
     return status;
@@ -195,14 +205,12 @@ int run(int argc, char** argv)
 
     int status = 0;
     if (first == argc)
-        dump_stream(stdin, "(stdin)");
+        dump_stream(STDIN_FILENO, "(stdin)");
     else
         status = dump_files(argv + first, argc - first);
 
     std::free(colours);
-    if (std::fflush(stdout) != 0)
-        err(1, "stdout");
-    check_output(stdout);
+    standard_output().flush();
     return status;
 }
 

@@ -4,9 +4,12 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace ruvo {
@@ -67,73 +70,134 @@ char* put_label(char* p, std::uint64_t offset)
     return p;
 }
 
-// Moves in to `start`: by seeking where it can, else by reading and
-// dropping bytes.  Running out of input on the way is not an error.
-void seek_to_start(std::FILE* in, const char* name, std::int64_t start, unsigned char* buf)
+// Writes all n bytes of text to fd, however many calls it takes.
+void write_all(int fd, const char* text, std::size_t n)
 {
-    if (fseeko(in, static_cast<off_t>(start), SEEK_SET) == 0)
-        return;
-    // A failed seek (a pipe, say) leaves nothing to report by itself.
-    clearerr(in);
-    auto left = static_cast<std::uint64_t>(start);
-    while (left != 0 && std::feof(in) == 0 && std::ferror(in) == 0) {
-        const std::size_t got = std::fread(buf, 1, std::min<std::uint64_t>(left, chunk_size), in);
-        left -= got;
-        if (got == 0)
-            break;
+    while (n != 0) {
+        const ssize_t wrote = write(fd, text, n);
+        if (wrote >= 0) {
+            text += wrote;
+            n -= static_cast<std::size_t>(wrote);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // Somebody left the descriptor non-blocking: wait until it
+            // takes more, as a blocking one would.
+            pollfd p{fd, POLLOUT, 0};
+            (void)poll(&p, 1, -1);
+        } else if (errno != EINTR) {
+            err(1, "stdout");
+        }
     }
-    if (std::ferror(in) != 0)
-        err(1, "(while seeking) %s", name);
 }
 
-// Text of several chunks, handed to stdio in large writes.  It lives in
-// static storage: the dumper allocates nothing and runs once at a time.
-struct text_batch {
-    static constexpr std::size_t capacity = std::size_t{256} * 1024 + chunk_text_max;
-    static char text[capacity];
-    std::size_t fill = 0;
-
-    char* end() const { return text + fill; }
-
-    void flush(std::FILE* out)
-    {
-        if (fill != 0)
-            (void)std::fwrite(text, 1, fill, out);
-        fill = 0;
-        check_output(out);
-    }
-
-    // Makes room for the text of one more chunk.
-    void reserve_chunk(std::FILE* out)
-    {
-        if (capacity - fill < chunk_text_max)
-            flush(out);
-    }
-};
-
-char text_batch::text[text_batch::capacity];
-
-// True for inputs whose next chunk may be a long time coming (pipes,
-// terminals, sockets): what was read so far is then written at once
-// instead of waiting for a full batch.
-bool can_keep_us_waiting(std::FILE* in)
+// True for inputs whose next bytes may be a long time coming (pipes,
+// sockets, terminals), as against regular files and block devices.
+bool can_keep_us_waiting(int fd)
 {
     struct stat st {};
-    const int fd = fileno(in);
-    if (fd < 0 || fstat(fd, &st) != 0)
+    if (fstat(fd, &st) != 0)
         return true;
     return !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
 }
 
-// True when the system holds input for the stream's descriptor right now,
-// so that the next read will not wait.
-bool input_ready(std::FILE* in)
+// True when a read of fd would return at once: input is queued, the
+// writer has gone, or the descriptor is in error.
+bool input_ready(int fd)
 {
-    pollfd p{};
-    p.fd = fileno(in);
-    p.events = POLLIN;
-    return p.fd >= 0 && poll(&p, 1, 0) == 1;
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
 }
+
+// The input of one dump and what became of its reads.
+struct input {
+    int fd;
+    text_out& out;
+    bool may_wait; // a read may block: see read_some
+    bool eof = false;
+    int error = 0; // errno of the failed read, or 0
+};
+
+// One read(2) of at most n > 0 bytes.  When the read could wait for a
+// writer that has paused, everything drawn so far is written out first:
+// lines already drawn never wait for input that has not come yet.
+std::size_t read_some(input& in, unsigned char* to, std::size_t n)
+{
+    if (in.may_wait && !input_ready(in.fd))
+        in.out.flush();
+    for (;;) {
+        const ssize_t got = read(in.fd, to, n);
+        if (got > 0)
+            return static_cast<std::size_t>(got);
+        if (got == 0) {
+            in.eof = true;
+            return 0;
+        }
+        if (errno != EINTR) {
+            in.error = errno;
+            return 0;
+        }
+    }
+}
+
+// Moves the input to `start`: by seeking where it can, else by reading
+// and dropping bytes.  Running out of input on the way is not an error.
+void seek_to_start(input& in, const char* name, std::int64_t start, unsigned char* buf)
+{
+    if (lseek(in.fd, static_cast<off_t>(start), SEEK_SET) != -1)
+        return;
+    auto left = static_cast<std::uint64_t>(start);
+    while (left != 0 && !in.eof && in.error == 0)
+        left -=
+            read_some(in, buf, static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size)));
+    if (in.error != 0) {
+        in.out.flush();
+        errno = in.error;
+        err(1, "(while seeking) %s", name);
+    }
+}
+
+// The bytes read but not yet drawn, block_size at most.  Chunks are handed
+// out whole and contiguous: fewer bytes than asked for only at the end of
+// the input or after a read error, as fread(3) would.
+class block_buffer {
+  public:
+    // `limit`: how many bytes the range lets us read, or UINT64_MAX.
+    block_buffer(unsigned char* data, std::uint64_t limit) : data_(data), unread_(limit) {}
+
+    // Sets *bytes to the next min(want, available) bytes, want <= chunk_size,
+    // and returns their count.
+    std::size_t take(input& in, std::size_t want, const unsigned char** bytes)
+    {
+        if (tail_ - head_ < want && block_size - head_ < want) {
+            // The chunk would run past the end: move what is left to the front.
+            std::memmove(data_, data_ + head_, tail_ - head_);
+            tail_ -= head_;
+            head_ = 0;
+        }
+        // The range allows at least want - (tail_ - head_) more bytes, and
+        // there is room for them.
+        while (tail_ - head_ < want && !in.eof && in.error == 0) {
+            const std::size_t room =
+                static_cast<std::size_t>(std::min<std::uint64_t>(block_size - tail_, unread_));
+            const std::size_t got = read_some(in, data_ + tail_, room);
+            tail_ += got;
+            unread_ -= got;
+        }
+        const std::size_t n = std::min(want, tail_ - head_);
+        *bytes = data_ + head_;
+        head_ += n;
+        return n;
+    }
+
+  private:
+    unsigned char* data_;
+    std::uint64_t unread_;
+    std::size_t head_ = 0;
+    std::size_t tail_ = 0;
+};
+
+// The dumper's input block.  Static: the dumper allocates nothing and
+// runs once at a time.
+unsigned char input_block[block_size];
 
 } // namespace
 
@@ -178,50 +242,67 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
     return static_cast<std::size_t>(p - out);
 }
 
-void check_output(std::FILE* out)
+void text_out::put(const char* text, std::size_t n)
 {
-    if (std::ferror(out) != 0)
-        err(1, "stdout");
+    if (n > capacity - fill_)
+        flush();
+    if (n >= capacity) {
+        write_all(fd_, text, n);
+        return;
+    }
+    std::memcpy(text_ + fill_, text, n);
+    fill_ += n;
 }
 
-void dump_stream(std::FILE* in, const char* name, std::FILE* out)
+char* text_out::room(std::size_t n)
 {
-    unsigned char buf[chunk_size];
-    const dump_settings s = settings;
+    if (n > capacity - fill_)
+        flush();
+    return text_ + fill_;
+}
 
-    seek_to_start(in, name, s.range_start, buf);
+void text_out::flush()
+{
+    const std::size_t n = fill_;
+    fill_ = 0;
+    write_all(fd_, text_, n);
+}
+
+text_out& standard_output()
+{
+    static text_out out(STDOUT_FILENO);
+    return out;
+}
+
+void dump_stream(int fd, const char* name, text_out& out)
+{
+    const dump_settings s = settings;
+    input in{fd, out, can_keep_us_waiting(fd)};
+
+    seek_to_start(in, name, s.range_start, input_block);
 
     // The range's length; unbounded ranges read to the end of the input.
     const bool bounded = s.range_end != -1;
     const std::uint64_t total = bounded ? static_cast<std::uint64_t>(s.range_end) -
                                               static_cast<std::uint64_t>(s.range_start)
-                                        : 0;
+                                        : UINT64_MAX;
     const auto start = static_cast<std::uint64_t>(s.range_start);
+    block_buffer buffer(input_block, total);
     std::uint64_t done = 0;
-    int read_errno = 0;
-    text_batch batch;
-    const bool may_wait = can_keep_us_waiting(in);
-    while (!(bounded && done == total) && std::feof(in) == 0 && std::ferror(in) == 0) {
-        const std::size_t want =
-            bounded ? static_cast<std::size_t>(std::min<std::uint64_t>(total - done, chunk_size))
-                    : chunk_size;
-        const std::size_t n = std::fread(buf, 1, want, in);
-        read_errno = errno;
-        if (n != 0) {
-            batch.reserve_chunk(out);
-            batch.fill += render_chunk(batch.end(), buf, n, start + done, s.width, cells);
-            if (may_wait && !input_ready(in)) {
-                batch.flush(out);
-                (void)std::fflush(out);
-            }
-        }
-        check_output(out);
+    while (done != total && !in.eof && in.error == 0) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(total - done, chunk_size));
+        const unsigned char* bytes = nullptr;
+        const std::size_t n = buffer.take(in, want, &bytes);
+        if (n != 0)
+            out.advance(
+                render_chunk(out.room(chunk_text_max), bytes, n, start + done, s.width, cells));
         done += n;
     }
     // What was drawn is written before any message about the input.
-    batch.flush(out);
-    if (std::ferror(in) != 0) {
-        errno = read_errno;
+    out.flush();
+    if (in.error != 0) {
+        errno = in.error;
         err(1, "(while reading) %s", name);
     }
 }

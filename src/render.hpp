@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "palette.hpp"
 
@@ -14,6 +13,11 @@ namespace ruvo {
 // Bytes read and drawn at a time.  Every chunk starts a new line, so the
 // layout begins again every chunk_size bytes of the range.
 inline constexpr std::size_t chunk_size = 1024;
+
+// The most bytes one read(2) asks for.  A multiple of chunk_size, so that
+// on regular files no chunk ever straddles two blocks.
+inline constexpr std::size_t block_size = std::size_t{64} * 1024;
+static_assert(block_size % chunk_size == 0);
 
 // Written by option processing, read-only once the first input is opened.
 struct dump_settings {
@@ -66,12 +70,48 @@ inline constexpr std::size_t chunk_text_max =
 std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, std::uint64_t offset,
                          std::uint64_t width, const cell_strings& strings);
 
-// Dumps the range of `settings` from `in` to `out`.  `name` is what
-// messages call the input.  Seek, read and write errors end the program.
-void dump_stream(std::FILE* in, const char* name, std::FILE* out = stdout);
+// Text bound for one descriptor, gathered in a large buffer and written
+// with write(2) a batch at a time.  Everything the program writes to
+// standard output goes through standard_output(), header lines included,
+// so nothing can overtake anything else.
+class text_out {
+  public:
+    static constexpr std::size_t capacity = std::size_t{256} * 1024 + chunk_text_max;
 
-// Ends the program with "stdout: <error>" if writing to out has failed.
-void check_output(std::FILE* out);
+    // The text buffer is left uninitialised: only what is written to it is
+    // ever read, and untouched pages cost no memory.
+    // cppcheck-suppress uninitMemberVar
+    explicit text_out(int fd) : fd_(fd) {}
+    text_out(const text_out&) = delete;
+    text_out& operator=(const text_out&) = delete;
+
+    // Appends n bytes of text.
+    void put(const char* text, std::size_t n);
+
+    // Room for n <= capacity bytes at the end of the batch, which
+    // advance() then takes into it.
+    char* room(std::size_t n);
+    void advance(std::size_t n) { fill_ += n; }
+
+    // Writes out the whole batch.  A write error ends the program with
+    // "stdout: <error>".
+    void flush();
+
+  private:
+    int fd_;
+    std::size_t fill_ = 0;
+    char text_[capacity];
+};
+
+// The batch for descriptor 1.
+text_out& standard_output();
+
+// Dumps the range of `settings` from the input open on descriptor `fd` to
+// `out`.  The descriptor is read directly, in blocks of block_size bytes
+// and never past the end of the range.  `name` is what messages call the
+// input.  Seek and read errors end the program, after what was drawn has
+// been written out.
+void dump_stream(int fd, const char* name, text_out& out = standard_output());
 
 } // namespace ruvo
 

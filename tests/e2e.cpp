@@ -1,8 +1,13 @@
 #include "e2e.hpp"
 
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <stdexcept>
@@ -11,9 +16,74 @@
 #error "RUVO_BINARY must name the binary under test"
 #endif
 
+extern char** environ;
+
 namespace ruvo::test {
 
 namespace fs = std::filesystem;
+
+std::string binary_under_test()
+{
+    const char* other = std::getenv("RUVO_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : RUVO_BINARY;
+}
+
+pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
+{
+    const std::string binary = binary_under_test();
+    std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "RUVO_COLORS=", 12) != 0)
+            envp.push_back(*e);
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    pid_t pid = -1;
+    const int e = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (e != 0)
+        throw std::runtime_error("cannot start " + binary + ": " + std::strerror(e));
+    return pid;
+}
+
+int wait_status(pid_t pid)
+{
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) == -1)
+        if (errno != EINTR)
+            return -1;
+    if (WIFEXITED(raw))
+        return WEXITSTATUS(raw);
+    return WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char buf[65536];
+    while (text->size() < size) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        const ssize_t got = read(fd, buf, sizeof buf);
+        if (got == 0)
+            break;
+        if (got > 0)
+            text->append(buf, static_cast<std::size_t>(got));
+    }
+    return true;
+}
 
 scratch::scratch(const std::map<std::string, bytes>& files)
 {

@@ -3,8 +3,12 @@
 #ifndef RUVO_TESTS_E2E_HPP
 #define RUVO_TESTS_E2E_HPP
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support.hpp"
 
@@ -33,6 +37,23 @@ class scratch {
   private:
     std::string dir_;
 };
+
+// The binary under test: $RUVO_TEST_BINARY when that is set, so that one
+// test build can prove another build of the program, else the one built
+// beside the tests.
+std::string binary_under_test();
+
+// Starts the binary under test with args, its standard input and output on
+// the descriptors given and its standard error inherited, and RUVO_COLORS
+// unset.  Returns its pid.
+pid_t start_ruvo(const std::vector<std::string>& args, int in, int out);
+
+// Waits for pid to end: its exit status, or 128 + the signal that ended it.
+int wait_status(pid_t pid);
+
+// Reads fd into *text until it holds at least `size` bytes, the writer
+// closes it, or `limit` has passed.  Returns false on the time limit.
+bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
 
 // True when err matches pattern, in which "<any>" stands for the text of
 // one line (the C library's own wording) and everything else is literal.
