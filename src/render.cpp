@@ -23,46 +23,64 @@ namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
-// The longest forms of the three sequences, with 255 in every channel.
-constexpr std::size_t max_upper = sizeof "\033[38;2;255;255;255m" - 1;
-constexpr std::size_t max_lower = sizeof "\033[48;2;255;255;255m\u2580" - 1;
-constexpr std::size_t max_lone = sizeof "\033[0m\033[38;2;255;255;255m\u2580" - 1;
-static_assert(max_upper + max_lower == max_pair_cell);
-static_assert(max_lone == max_lone_cell && max_lone_cell < max_pair_cell);
-static_assert(max_lone < sizeof(sequence::text), "every sequence fits its block");
+// The constant heads of the sequences, padded to the size they are
+// stored with; the colour text follows right after the head.
+constexpr char fg_head[8] = "\033[38;2;";
+constexpr char bg_head[8] = "\033[48;2;";
+constexpr char lone_head[16] = "\033[0m\033[38;2;";
+constexpr std::size_t head_size = sizeof "\033[38;2;" - 1;
+constexpr std::size_t lone_head_size = sizeof "\033[0m\033[38;2;" - 1;
+constexpr std::size_t half_block_size = sizeof "\u2580" - 1;
+
+// The longest colour text, with 255 in every channel, and the longest
+// cells built from it.
+constexpr std::size_t max_colour = sizeof "255;255;255m\u2580" - 1;
+static_assert(max_colour <= sizeof(colour_text::text), "every colour fits its block");
+static_assert(2 * head_size + 2 * max_colour - half_block_size == max_pair_cell);
+static_assert(lone_head_size + max_colour == max_lone_cell && max_lone_cell < max_pair_cell);
 static_assert(sizeof "\033[m\n" - 1 == line_end_size);
 
-sequence make_sequence(const char* format, colour c)
+colour_text make_colour_text(colour c)
 {
-    sequence s{};
-    const int len = std::snprintf(s.text, sizeof s.text, format, static_cast<int>((c >> 16) & 0xff),
+    char text[sizeof(colour_text::text) + 1]; // and snprintf's terminating NUL
+    const int len = std::snprintf(text, sizeof text, "%d;%d;%dm\u2580",
+                                  static_cast<int>((c >> 16) & 0xff),
                                   static_cast<int>((c >> 8) & 0xff), static_cast<int>(c & 0xff));
-    s.size = static_cast<std::uint8_t>(len);
-    return s;
+    colour_text t{};
+    std::memcpy(t.text, text, sizeof t.text);
+    t.size = static_cast<std::uint8_t>(len);
+    return t;
 }
 
-inline char* put(char* p, const sequence& s)
+// Copies a whole block to p and advances by `size`.
+template <std::size_t N>
+inline char* put(char* p, const char (&block)[N], std::size_t size)
 {
-    std::memcpy(p, s.text, sizeof s.text);
-    return p + s.size;
+    std::memcpy(p, block, N);
+    return p + size;
+}
+
+inline char* put(char* p, const colour_text& t, std::size_t size)
+{
+    std::memcpy(p, &t, sizeof t);
+    return p + size;
 }
 
 // The label of "%5zx%03zx ": the offset above its low 12 bits in hex,
 // right-aligned in 5 columns, then the low 12 bits as 3 hex digits.
 char* put_label(char* p, std::uint64_t offset)
 {
-    char high[16];
-    char* h = high + sizeof high;
-    std::uint64_t v = offset >> 12;
+    std::uint64_t high = offset >> 12;
+    std::size_t digits = 1;
+    for (std::uint64_t v = high >> 4; v != 0; v >>= 4)
+        ++digits;
+    std::memcpy(p, "     ", 5);
+    char* h = p + std::max<std::size_t>(digits, 5);
+    p = h;
     do {
-        *--h = hex_digits[v & 0xf];
-        v >>= 4;
-    } while (v != 0);
-    const auto digits = static_cast<std::size_t>(high + sizeof high - h);
-    for (std::size_t pad = digits; pad < 5; ++pad)
-        *p++ = ' ';
-    std::memcpy(p, h, digits);
-    p += digits;
+        *--h = hex_digits[high & 0xf];
+        high >>= 4;
+    } while (high != 0);
     *p++ = hex_digits[(offset >> 8) & 0xf];
     *p++ = hex_digits[(offset >> 4) & 0xf];
     *p++ = hex_digits[offset & 0xf];
@@ -203,11 +221,8 @@ unsigned char input_block[block_size];
 
 void prepare_cells(const colour_table& table)
 {
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        cells.upper[i] = make_sequence("\033[38;2;%d;%d;%dm", table[i]);
-        cells.lower[i] = make_sequence("\033[48;2;%d;%d;%dm\u2580", table[i]);
-        cells.lone[i] = make_sequence("\033[0m\033[38;2;%d;%d;%dm\u2580", table[i]);
-    }
+    for (std::size_t i = 0; i < table.size(); ++i)
+        cells.colour[i] = make_colour_text(table[i]);
 }
 
 std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, std::uint64_t offset,
@@ -230,12 +245,28 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
         const std::size_t pairs = lower_end > r + w ? lower_end - (r + w) : 0;
         const std::size_t total = upper_end - r;
         std::size_t i = 0;
+        // Everything a cell needs is read before anything is stored: the
+        // text may alias anything, so loads that followed the stores would
+        // have to wait for them.
         for (; i < pairs; ++i) {
-            p = put(p, strings.upper[up[i]]);
-            p = put(p, strings.lower[low[i]]);
+            const colour_text& u = strings.colour[up[i]];
+            const colour_text& l = strings.colour[low[i]];
+            const std::size_t u_size = u.size - half_block_size;
+            const std::size_t l_size = l.size;
+            char u_text[sizeof u];
+            char l_text[sizeof l];
+            std::memcpy(u_text, &u, sizeof u);
+            std::memcpy(l_text, &l, sizeof l);
+            p = put(p, fg_head, head_size);
+            p = put(p, u_text, u_size);
+            p = put(p, bg_head, head_size);
+            p = put(p, l_text, l_size);
         }
-        for (; i < total; ++i)
-            p = put(p, strings.lone[up[i]]);
+        for (; i < total; ++i) {
+            const colour_text& u = strings.colour[up[i]];
+            p = put(p, lone_head, lone_head_size);
+            p = put(p, u, u.size);
+        }
         std::memcpy(p, "\033[m\n", line_end_size);
         p += line_end_size;
     }
@@ -268,10 +299,15 @@ void text_out::flush()
     write_all(fd_, text_, n);
 }
 
+namespace {
+// At namespace scope, not in the function: a function-local static would
+// need the C++ runtime's guard functions and so the C++ library itself.
+text_out stdout_text(STDOUT_FILENO);
+} // namespace
+
 text_out& standard_output()
 {
-    static text_out out(STDOUT_FILENO);
-    return out;
+    return stdout_text;
 }
 
 void dump_stream(int fd, const char* name, text_out& out)

@@ -27,22 +27,21 @@ struct dump_settings {
 };
 extern dump_settings settings;
 
-// One escape sequence, padded so that it can be copied as a fixed-size
-// block: copying all of `text` and then advancing by `size` is cheaper
-// than a copy of variable length.
-struct sequence {
-    char text[31];
+// The colour part that every sequence of a palette entry ends with,
+// "R;G;Bm▀" (decimal channels, then the half block), in one 16-byte
+// block whose last byte holds its length.  Cells are built as
+//   two colours:  "\033[38;2;" U without the half block, "\033[48;2;" L
+//   upper only:   "\033[0m\033[38;2;" U
+// Each piece is copied as a whole block and the text pointer advanced by
+// the piece's length; the next piece overwrites what lies beyond.
+struct colour_text {
+    char text[15];
     std::uint8_t size;
 };
-static_assert(sizeof(sequence) == 32);
+static_assert(sizeof(colour_text) == 16);
 
-// The pieces every cell is built from, one per palette entry:
-//   two colours: upper[U] then lower[L]   ("\033[38;2;R;G;Bm\033[48;2;R;G;Bm▀")
-//   upper only:  lone[U]                  ("\033[0m\033[38;2;R;G;Bm▀")
 struct cell_strings {
-    sequence upper[256]; // foreground colour
-    sequence lower[256]; // background colour and the half block
-    sequence lone[256];  // attributes off, foreground colour, half block
+    colour_text colour[256];
 };
 
 // Builds the sequences from a colour table.  Call once the palette is final.
@@ -54,15 +53,15 @@ extern cell_strings cells;
 // Longest text the label, a cell and a line end can take.  A label shows
 // an offset below 2^64: 13 digits above the low 12 bits, 3 below, a blank.
 inline constexpr std::size_t max_label = 13 + 3 + 1;
-inline constexpr std::size_t max_pair_cell = 19 + 19 + 3;
-inline constexpr std::size_t max_lone_cell = 4 + 19 + 3;
+inline constexpr std::size_t max_pair_cell = 7 + 12 + 7 + 15;
+inline constexpr std::size_t max_lone_cell = 11 + 15;
 inline constexpr std::size_t line_end_size = 4; // "\033[m\n"
 
 // Room for the text of one chunk of n <= chunk_size bytes: each byte opens
-// at most one cell and at most one line.  The slack lets the last sequence
+// at most one cell and at most one line.  The slack lets the last piece
 // be copied as a whole block.
 inline constexpr std::size_t chunk_text_max =
-    chunk_size * (max_pair_cell + max_label + line_end_size) + sizeof(sequence);
+    chunk_size * (max_pair_cell + max_label + line_end_size) + sizeof(colour_text);
 
 // Draws n bytes (n <= chunk_size) as one chunk whose first byte lies at
 // `offset` of the input, into out (chunk_text_max bytes).  Returns the
