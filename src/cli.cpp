@@ -1,6 +1,7 @@
 #include "cli.hpp"
 
 #include <err.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -147,6 +148,38 @@ int dump_files(char* const* names, int count)
     return status;
 }
 
+// Ends the process by the signal that arrived, after switching the
+// terminal's colours off: an interrupted dump would otherwise leave them
+// on for everything typed afterwards.  The reset also ends any sequence
+// cut short by the signal, since an ESC starts a new one.
+extern "C" void reset_colours_and_die(int sig)
+{
+    constexpr char attributes_off[] = "\033[m";
+    (void)!write(STDOUT_FILENO, attributes_off, sizeof attributes_off - 1);
+    // The handler was reset to the default action on entry and the signal
+    // is not blocked, so this ends the process.
+    (void)raise(sig);
+}
+
+// On a terminal, catches the signals that usually end an interactive run.
+// A signal ignored when ruvo started (nohup, background jobs) stays
+// ignored.  Output to files and pipes is never touched.
+void reset_colours_on_signals()
+{
+    if (isatty(STDOUT_FILENO) == 0)
+        return;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction act {};
+        act.sa_handler = reset_colours_and_die;
+        act.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigemptyset(&act.sa_mask);
+        (void)sigaction(sig, &act, nullptr);
+    }
+}
+
 } // namespace
 
 range_result parse_range(const char* text)
@@ -202,6 +235,7 @@ int run(int argc, char** argv)
         return 1;
     char* colours = load_palette_from_env();
     prepare_cells(palette);
+    reset_colours_on_signals();
 
     int status = 0;
     if (first == argc)

@@ -22,10 +22,16 @@ const bytes big = random_bytes(2000, 3);
 const bytes small_a = random_bytes(100, 4);
 const bytes small_b = random_bytes(300, 5);
 const bytes dash = random_bytes(40, 6);
+const bytes all_values = [] {
+    bytes b(256);
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<unsigned char>(i);
+    return b;
+}();
 
 const std::map<std::string, bytes> fixtures = {
-    {"three", three}, {"empty", {}},  {"k1", k1},     {"k1_476", k1_476},
-    {"big", big},     {"a", small_a}, {"b", small_b}, {"-", dash},
+    {"three", three}, {"empty", {}},  {"k1", k1},  {"k1_476", k1_476},         {"big", big},
+    {"a", small_a},   {"b", small_b}, {"-", dash}, {"all_values", all_values},
 };
 
 constexpr std::uint64_t max_width = std::numeric_limits<std::int64_t>::max();
@@ -88,6 +94,25 @@ const cli_case inputs[] = {
     {"stdin_file", "$RUVO <k1_476", [] { return dump(k1_476); }, "", 0},
     {"stdin_file_moved_on", "{ dd bs=7 count=1 of=/dev/null 2>/dev/null; $RUVO; } <k1_476",
      [] { return dump(k1_476); }, "", 0},
+    // Every file is closed after its dump: 40 of them under a limit of 16
+    // descriptors are all shown.
+    {"forty_files_sixteen_descriptors",
+     "i=10; while [ $i -lt 50 ]; do printf 'file %d' $i >f$i; i=$((i + 1)); done; "
+     "(ulimit -n 16 && $RUVO f*)",
+     [] {
+         std::string out;
+         for (int i = 10; i < 50; ++i) {
+             const std::string text = "file " + std::to_string(i);
+             out +=
+                 header("f" + std::to_string(i), i == 10) + dump(bytes(text.begin(), text.end()));
+         }
+         return out;
+     },
+     "", 0},
+    // The default palette, entry by entry, against a dump written down
+    // once by hand from the colour table.
+    {"default_palette_golden", "$RUVO -w 16 all_values",
+     [] { return read_file(RUVO_TEST_DATA "/golden/bytes-00-ff-w16"); }, "", 0},
     {"two_operands", "$RUVO a b",
      [] { return header("a", true) + dump(small_a) + header("b", false) + dump(small_b); }, "", 0},
     {"missing_first_operand", "$RUVO nosuch b", [] { return header("b", false) + dump(small_b); },
@@ -132,6 +157,7 @@ const cli_case options[] = {
     {"range_on_pipe", "cat big | $RUVO -r 100-", [] { return dump(big, 64, 100); }, "", 0},
     {"pipe_shorter_than_start", "cat three | $RUVO -r 10-", [] { return std::string(); }, "", 0},
     {"usage_for_p", "$RUVO -p big", [] { return std::string(); }, usage, 1},
+    {"usage_for_p_alone", "$RUVO -p", [] { return std::string(); }, usage, 1},
     {"usage_for_g", "$RUVO -g x big", [] { return std::string(); }, usage, 1},
     {"usage_for_grouped_p", "$RUVO -pw8 big", [] { return std::string(); }, usage, 1},
     {"unknown_option", "$RUVO -x big", [] { return std::string(); }, "<any>\n" + usage, 1},

@@ -56,11 +56,13 @@ TEST(ParseRange, RejectedByTheFirstFailingCheck)
         {"08-10", range_error::invalid_start}, // octal stops at the 8
         {"0b1-5", range_error::invalid_start}, // no binary prefix
         {"0B1-5", range_error::invalid_start},
+        {"0b-5", range_error::invalid_start}, // stops at the b, not at the delimiter
         {"0x-5", range_error::invalid_start},
         {"10-a", range_error::invalid_end},
         {"1-2-3", range_error::invalid_end},
         {"0- 20", range_error::invalid_end},
         {"1-0b11", range_error::invalid_end},
+        {"1-0b", range_error::invalid_end},
         {"1--5", range_error::invalid_end},
         {"1+-5", range_error::invalid_end},
         {"+a", range_error::invalid_end}, // not "start unspecified": END is checked first

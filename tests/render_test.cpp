@@ -187,6 +187,19 @@ TEST_F(dump_fixture, MatchesReferenceAcrossWidthsAndLengths)
     }
 }
 
+// A width of 0 never comes from the command line; should a caller pass
+// one, it draws as width 1 instead of looping for ever.
+TEST(RenderChunk, WidthZeroDrawsAsWidthOne)
+{
+    prepare_cells(default_palette);
+    static char zero[chunk_text_max];
+    static char one[chunk_text_max];
+    const bytes data = test::random_bytes(301, 17);
+    const std::size_t n0 = render_chunk(zero, data.data(), data.size(), 0x40, 0, cells);
+    const std::size_t n1 = render_chunk(one, data.data(), data.size(), 0x40, 1, cells);
+    EXPECT_EQ(std::string(zero, n0), std::string(one, n1));
+}
+
 TEST(RenderChunk, LabelsAtEveryOffsetSize)
 {
     prepare_cells(default_palette);
