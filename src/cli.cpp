@@ -156,8 +156,16 @@ extern "C" void reset_colours_and_die(int sig)
 {
     constexpr char attributes_off[] = "\033[m";
     (void)!write(STDOUT_FILENO, attributes_off, sizeof attributes_off - 1);
-    // The handler was reset to the default action on entry and the signal
-    // is not blocked, so this ends the process.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    (void)sigaction(sig, &default_action, nullptr);
+    sigset_t this_one;
+    sigemptyset(&this_one);
+    sigaddset(&this_one, sig);
+    (void)sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
+    // Delivered at once, by the default action: the process ends by the
+    // signal that arrived, as it would have without this handler.
     (void)raise(sig);
 }
 
@@ -174,7 +182,6 @@ void reset_colours_on_signals()
             continue;
         struct sigaction act {};
         act.sa_handler = reset_colours_and_die;
-        act.sa_flags = SA_RESETHAND | SA_NODEFER;
         sigemptyset(&act.sa_mask);
         (void)sigaction(sig, &act, nullptr);
     }

@@ -1,7 +1,6 @@
 #include "e2e.hpp"
 
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +27,11 @@ std::string binary_under_test()
     return other != nullptr && *other != '\0' ? other : RUVO_BINARY;
 }
 
+std::string sys_error(int e)
+{
+    return binary_under_test() == RUVO_BINARY ? std::strerror(e) : "<any>";
+}
+
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
 {
     const std::string binary = binary_under_test();
@@ -41,15 +45,16 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
             envp.push_back(*e);
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    pid_t pid = -1;
-    const int e = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (e != 0)
-        throw std::runtime_error("cannot start " + binary + ": " + std::strerror(e));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0)
+            _exit(127);
+        execve(binary.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    if (pid < 0)
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     return pid;
 }
 

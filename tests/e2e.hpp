@@ -55,6 +55,12 @@ int wait_status(pid_t pid);
 // closes it, or `limit` has passed.  Returns false on the time limit.
 bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
 
+// The system's text for errno value e, as a pattern for stderr_matches:
+// this C library's own text when the binary under test was built with the
+// tests, else "<any>", since another build may use another C library's
+// words.
+std::string sys_error(int e);
+
 // True when err matches pattern, in which "<any>" stands for the text of
 // one line (the C library's own wording) and everything else is literal.
 bool stderr_matches(const std::string& err, const std::string& pattern);
