@@ -237,6 +237,13 @@ range_result parse_range(const char* text)
 
 int run(int argc, char** argv)
 {
+    // getopt names the program by argv[0]; err and warn by its base name.
+    // One name for all: "ruvo: invalid option", not "/usr/bin/ruvo: ...".
+    if (argc > 0 && argv[0] != nullptr) {
+        const char* slash = std::strrchr(argv[0], '/');
+        if (slash != nullptr && slash[1] != '\0')
+            argv[0] = const_cast<char*>(slash + 1);
+    }
     const int first = process_options(argc, argv);
     if (first < 0)
         return 1;

@@ -110,7 +110,7 @@ run_result scratch::run(const std::string& script) const
 {
     const std::string file = dir_ + "/.script";
     const std::string text = "cd '" + dir_ + "' || exit 99\nunset RUVO_COLORS\nRUVO='" +
-                             RUVO_BINARY + "'\n" + script + "\n";
+                             binary_under_test() + "'\n" + script + "\n";
     write_file(file, bytes(text.begin(), text.end()));
     const std::string command =
         "/bin/sh '" + file + "' >'" + dir_ + "/.out' 2>'" + dir_ + "/.err' </dev/null";
