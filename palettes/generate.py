@@ -5,6 +5,7 @@
 """
 import colorsys
 import os
+import re
 import sys
 
 
@@ -87,9 +88,39 @@ def viridis():
     return out
 
 
+def default():
+    """The default palette, as src/palette.cpp holds it."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "src", "palette.cpp")) as f:
+        source = f.read()
+    table = source[source.index("default_palette = {"):]
+    table = table[:table.index("};")]
+    values = [int(v, 16) for v in re.findall(r"0x([0-9a-fA-F]{6})", table)]
+    assert len(values) == 256
+    return [(v >> 16, (v >> 8) & 0xFF, v & 0xFF) for v in values]
+
+
+def on_dark():
+    """The default palette for dark terminals: 0x00 is a dark grey that
+    stands out from the terminal's own background, which is what cells
+    past the end of the input show."""
+    out = default()
+    out[0x00] = (0x40, 0x40, 0x40)
+    return out
+
+
+def on_light():
+    """The default palette for light terminals: 0xFF is a mid grey that
+    stands out from a white background."""
+    out = default()
+    out[0xFF] = (0x8C, 0x8C, 0x8C)
+    return out
+
+
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
-    for name, make in (("gray", gray), ("classes", classes), ("viridis", viridis)):
+    for name, make in (("gray", gray), ("classes", classes), ("viridis", viridis),
+                       ("on-dark", on_dark), ("on-light", on_light)):
         colours = make()
         assert len(colours) == 256
         with open(os.path.join(folder, name), "w") as f:

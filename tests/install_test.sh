@@ -7,8 +7,8 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for f in bin/ruvo share/man/man1/ruvo.1 share/ruvo/palettes/gray share/ruvo/palettes/classes \
-         share/ruvo/palettes/viridis; do
+for f in bin/ruvo share/man/man1/ruvo.1.gz share/doc/ruvo/copyright share/ruvo/palettes/gray share/ruvo/palettes/classes \
+         share/ruvo/palettes/viridis share/ruvo/palettes/on-dark share/ruvo/palettes/on-light; do
     [ -f "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 

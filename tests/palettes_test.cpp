@@ -15,7 +15,7 @@
 namespace ruvo::test {
 namespace {
 
-const char* const shipped[] = {"gray", "classes", "viridis"};
+const char* const shipped[] = {"gray", "classes", "viridis", "on-dark", "on-light"};
 
 std::string path_of(const std::string& name)
 {
@@ -94,6 +94,35 @@ TEST(shipped_palettes, ViridisLightnessRisesSteadily)
     const colour_table viridis = load("viridis");
     for (unsigned v = 16; v < 256; v += 16)
         EXPECT_LT(luminance(viridis[v - 16]), luminance(viridis[v])) << v;
+}
+
+// The palettes for dark and light terminals change one entry of the
+// default each: the one that would vanish into the terminal's background,
+// where cells past the end of the input show that background too.
+TEST(shipped_palettes, BackgroundPalettesKeepTheByteApartFromTheBackground)
+{
+    const struct {
+        const char* name;
+        unsigned byte;
+        int min_luminance, max_luminance; // thousandths
+    } cases[] = {
+        {"on-dark", 0x00, 150, 350},  // a dark grey, yet clearly not black
+        {"on-light", 0xFF, 300, 650}, // a grey well below white
+    };
+    for (const auto& c : cases) {
+        const colour_table table = load(c.name);
+        const colour v = table[c.byte];
+        EXPECT_TRUE(((v >> 16) & 0xff) == (v & 0xff) && ((v >> 8) & 0xff) == (v & 0xff))
+            << c.name << ": not a grey";
+        EXPECT_GE(luminance(v), c.min_luminance) << c.name;
+        EXPECT_LE(luminance(v), c.max_luminance) << c.name;
+        for (unsigned b = 0; b < 256; ++b) {
+            if (b == c.byte)
+                continue;
+            EXPECT_EQ(table[b], default_palette[b]) << c.name << " at " << b;
+            EXPECT_NE(table[b], v) << c.name << ": " << b << " looks the same";
+        }
+    }
 }
 
 } // namespace
