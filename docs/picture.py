@@ -1,7 +1,14 @@
 #!/usr/bin/env python3
 """Turns ruvo's output into a PNG, as a true-colour terminal would show it.
 
-    ruvo FILE | python3 docs/picture.py OUT.png
+    ruvo FILE | python3 docs/picture.py [--cell WxH] OUT.png
+    ruvo -w 16 ALL_256_BYTES | python3 docs/picture.py --legend OUT.png
+
+--cell sets the size of a character cell in pixels (default 12x24);
+--light draws a terminal with a light background instead of a dark one.
+--legend takes the dump of the byte values 0x00 to 0xFF at width 16 and
+draws the palette as a 16 x 16 table of swatches, rows labelled with the
+high hex digit and columns with the low one.
 
 It understands what ruvo writes: UTF-8 text, the upper half block, and SGR
 sequences (reset, 38;2 and 48;2 direct colours, 1 for bold, 39/49).  Text
@@ -13,7 +20,6 @@ import sys
 import zlib
 
 CELL_W, CELL_H = 12, 24
-SCALE = 2  # font pixels per image pixel
 DEFAULT_FG = (208, 208, 208)
 DEFAULT_BG = (24, 24, 24)
 
@@ -78,35 +84,66 @@ def parse(text):
     return rows
 
 
-def render(rows):
-    width = max(len(r) for r in rows) * CELL_W
-    height = len(rows) * CELL_H
-    pixels = [bytearray(DEFAULT_BG * width) for _ in range(height)]
+class Canvas:
+    def __init__(self, width, height):
+        self.width, self.height = width, height
+        self.pixels = [bytearray(DEFAULT_BG * width) for _ in range(height)]
 
-    def fill(x0, y0, w, h, colour):
+    def fill(self, x0, y0, w, h, colour):
         for y in range(y0, y0 + h):
-            pixels[y][x0 * 3:(x0 + w) * 3] = bytes(colour) * w
+            self.pixels[y][x0 * 3:(x0 + w) * 3] = bytes(colour) * w
 
+    def text(self, x, y, ch, colour, scale):
+        """Draws one glyph with its top left corner at x, y."""
+        for gy, bits in enumerate(FONT.get(ch, [])):
+            for gx, bit in enumerate(bits):
+                if bit == "1":
+                    self.fill(x + gx * scale, y + gy * scale, scale, scale, colour)
+
+
+def render(rows, cell_w, cell_h):
+    canvas = Canvas(max(len(r) for r in rows) * cell_w, len(rows) * cell_h)
+    fill = canvas.fill
+    scale = max(1, min(cell_w // 6, cell_h // 10))  # font pixels per image pixel
     for r, row in enumerate(rows):
         for c, (ch, fg, bg) in enumerate(row):
-            x, y = c * CELL_W, r * CELL_H
+            x, y = c * cell_w, r * cell_h
             if ch == "\u2580":
-                fill(x, y, CELL_W, CELL_H // 2, fg)
-                fill(x, y + CELL_H // 2, CELL_W, CELL_H - CELL_H // 2, bg)
+                fill(x, y, cell_w, cell_h // 2, fg)
+                fill(x, y + cell_h // 2, cell_w, cell_h - cell_h // 2, bg)
                 continue
-            fill(x, y, CELL_W, CELL_H, bg)
-            glyph = FONT.get(ch)
-            if glyph is None:
-                continue
-            top = y + (CELL_H - 7 * SCALE) // 2
-            for gy, bits in enumerate(glyph):
-                for gx, bit in enumerate(bits):
-                    if bit == "1":
-                        fill(x + 1 + gx * SCALE, top + gy * SCALE, SCALE, SCALE, fg)
-    return width, height, pixels
+            fill(x, y, cell_w, cell_h, bg)
+            canvas.text(x + 1, y + (cell_h - 7 * scale) // 2, ch, fg, scale)
+    return canvas
 
 
-def png(width, height, pixels):
+def legend(rows, swatch=24, gap=2):
+    """The 16 x 16 palette table from the dump of 0x00-0xFF at width 16:
+    line k of the dump holds byte row 2k above and row 2k + 1 below."""
+    grid = []
+    for row in rows:
+        cells = [c for c in row if c[0] == "\u2580"]
+        if len(cells) != 16:
+            sys.exit("picture.py: --legend wants the 256 byte values dumped with -w 16")
+        grid.append([fg for _, fg, _ in cells])
+        grid.append([bg for _, _, bg in cells])
+    if len(grid) != 16:
+        sys.exit("picture.py: --legend wants the 256 byte values dumped with -w 16")
+    step = swatch + gap
+    margin = 28
+    canvas = Canvas(margin + 16 * step, margin + 16 * step)
+    for i, digit in enumerate("0123456789abcdef"):
+        canvas.text(margin + i * step + (swatch - 10) // 2, 6, digit, DEFAULT_FG, 2)
+        canvas.text(8, margin + i * step + (swatch - 14) // 2, digit, DEFAULT_FG, 2)
+    for high in range(16):
+        for low in range(16):
+            canvas.fill(margin + low * step, margin + high * step, swatch, swatch,
+                        grid[high][low])
+    return canvas
+
+
+def png(canvas):
+    width, height, pixels = canvas.width, canvas.height, canvas.pixels
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
@@ -119,13 +156,30 @@ def png(width, height, pixels):
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: ruvo FILE | picture.py OUT.png")
+    global DEFAULT_FG, DEFAULT_BG
+    args = sys.argv[1:]
+    cell = (CELL_W, CELL_H)
+    as_legend = False
+    while len(args) > 1:
+        if args[0] == "--legend":
+            as_legend = True
+            args = args[1:]
+        elif args[0] == "--light":
+            DEFAULT_FG, DEFAULT_BG = (48, 48, 48), (250, 250, 250)
+            args = args[1:]
+        elif args[0] == "--cell" and len(args) > 2:
+            cell = tuple(int(v) for v in args[1].split("x"))
+            args = args[2:]
+        else:
+            break
+    if len(args) != 1:
+        sys.exit("usage: ruvo FILE | picture.py [--cell WxH] [--light] [--legend] OUT.png")
     rows = parse(sys.stdin.buffer.read().decode("utf-8"))
     if not rows:
         sys.exit("picture.py: no output to draw")
-    with open(sys.argv[1], "wb") as f:
-        f.write(png(*render(rows)))
+    canvas = legend(rows) if as_legend else render(rows, *cell)
+    with open(args[0], "wb") as f:
+        f.write(png(canvas))
 
 
 if __name__ == "__main__":
