@@ -74,8 +74,9 @@ char* put_label(char* p, std::uint64_t offset)
     std::size_t digits = 1;
     for (std::uint64_t v = high >> 4; v != 0; v >>= 4)
         ++digits;
-    std::memcpy(p, "     ", 5);
-    char* h = p + std::max<std::size_t>(digits, 5);
+    constexpr char blanks[5] = {' ', ' ', ' ', ' ', ' '};
+    std::memcpy(p, blanks, sizeof blanks);
+    char* h = p + std::max(digits, sizeof blanks);
     p = h;
     do {
         *--h = hex_digits[high & 0xf];
