@@ -59,9 +59,8 @@ char* draw(char* p, const unsigned char* b, std::size_t n)
     for (std::size_t r = 0; r < n; r += 2 * width) {
         p = copy(p, 9);
         const std::size_t upper_end = std::min(r + width, n);
-        const std::size_t pairs = std::min(r + 2 * width, n) > r + width
-                                      ? std::min(r + 2 * width, n) - (r + width)
-                                      : 0;
+        const std::size_t pairs =
+            std::min(r + 2 * width, n) > r + width ? std::min(r + 2 * width, n) - (r + width) : 0;
         std::size_t i = 0;
         for (; i < pairs; ++i) {
             p = copy(p, upper_len[b[r + i]]);

@@ -43,9 +43,9 @@ static_assert(sizeof "\033[m\n" - 1 == line_end_size);
 colour_text make_colour_text(colour c)
 {
     char text[sizeof(colour_text::text) + 1]; // and snprintf's terminating NUL
-    const int len = std::snprintf(text, sizeof text, "%d;%d;%dm\u2580",
-                                  static_cast<int>((c >> 16) & 0xff),
-                                  static_cast<int>((c >> 8) & 0xff), static_cast<int>(c & 0xff));
+    const int len =
+        std::snprintf(text, sizeof text, "%d;%d;%dm\u2580", static_cast<int>((c >> 16) & 0xff),
+                      static_cast<int>((c >> 8) & 0xff), static_cast<int>(c & 0xff));
     colour_text t{};
     std::memcpy(t.text, text, sizeof t.text);
     t.size = static_cast<std::uint8_t>(len);
@@ -53,8 +53,7 @@ colour_text make_colour_text(colour c)
 }
 
 // Copies a whole block to p and advances by `size`.
-template <std::size_t N>
-inline char* put(char* p, const char (&block)[N], std::size_t size)
+template <std::size_t N> inline char* put(char* p, const char (&block)[N], std::size_t size)
 {
     std::memcpy(p, block, N);
     return p + size;
