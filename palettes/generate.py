@@ -60,9 +60,10 @@ def classes():
     return out
 
 
-# A polynomial fit of a perceptually uniform blue-green-yellow ramp whose
-# lightness rises steadily, so that neighbouring values stay apart under
-# the common forms of colour blindness (and in gray).
+# A polynomial fit of a perceptually uniform ramp from dark purple through
+# blue and green to yellow, whose lightness rises steadily, so that
+# neighbouring values stay apart under the common forms of colour
+# blindness (and in gray).
 VIRIDIS = [
     (0.2777273272234177, 0.005407344544966578, 0.3340998053353061),
     (0.1050930431085774, 1.404613529898575, 1.384590162594685),
