@@ -35,33 +35,15 @@ constexpr std::size_t half_block_size = sizeof "\u2580" - 1;
 // The longest colour text, with 255 in every channel, and the longest
 // cells built from it.
 constexpr std::size_t max_colour = sizeof "255;255;255m\u2580" - 1;
-static_assert(max_colour <= sizeof(colour_text::text), "every colour fits its block");
+static_assert(max_colour <= colour_block, "every colour fits its block");
 static_assert(2 * head_size + 2 * max_colour - half_block_size == max_pair_cell);
 static_assert(lone_head_size + max_colour == max_lone_cell && max_lone_cell < max_pair_cell);
 static_assert(sizeof "\033[m\n" - 1 == line_end_size);
-
-colour_text make_colour_text(colour c)
-{
-    char text[sizeof(colour_text::text) + 1]; // and snprintf's terminating NUL
-    const int len =
-        std::snprintf(text, sizeof text, "%d;%d;%dm\u2580", static_cast<int>((c >> 16) & 0xff),
-                      static_cast<int>((c >> 8) & 0xff), static_cast<int>(c & 0xff));
-    colour_text t{};
-    std::memcpy(t.text, text, sizeof t.text);
-    t.size = static_cast<std::uint8_t>(len);
-    return t;
-}
 
 // Copies a whole block to p and advances by `size`.
 template <std::size_t N> inline char* put(char* p, const char (&block)[N], std::size_t size)
 {
     std::memcpy(p, block, N);
-    return p + size;
-}
-
-inline char* put(char* p, const colour_text& t, std::size_t size)
-{
-    std::memcpy(p, &t, sizeof t);
     return p + size;
 }
 
@@ -221,8 +203,15 @@ unsigned char input_block[block_size];
 
 void prepare_cells(const colour_table& table)
 {
-    for (std::size_t i = 0; i < table.size(); ++i)
-        cells.colour[i] = make_colour_text(table[i]);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const colour c = table[i];
+        char text[colour_block + 1]; // and snprintf's terminating NUL
+        const int len =
+            std::snprintf(text, sizeof text, "%d;%d;%dm\u2580", static_cast<int>((c >> 16) & 0xff),
+                          static_cast<int>((c >> 8) & 0xff), static_cast<int>(c & 0xff));
+        std::memcpy(cells.colour[i], text, colour_block);
+        cells.size[i] = static_cast<std::uint8_t>(len);
+    }
 }
 
 std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, std::uint64_t offset,
@@ -249,23 +238,23 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
         // text may alias anything, so loads that followed the stores would
         // have to wait for them.
         for (; i < pairs; ++i) {
-            const colour_text& u = strings.colour[up[i]];
-            const colour_text& l = strings.colour[low[i]];
-            const std::size_t u_size = u.size - half_block_size;
-            const std::size_t l_size = l.size;
-            char u_text[sizeof u];
-            char l_text[sizeof l];
-            std::memcpy(u_text, &u, sizeof u);
-            std::memcpy(l_text, &l, sizeof l);
+            const unsigned u = up[i];
+            const unsigned l = low[i];
+            char u_text[colour_block];
+            char l_text[colour_block];
+            std::memcpy(u_text, strings.colour[u], colour_block);
+            std::memcpy(l_text, strings.colour[l], colour_block);
+            const std::size_t u_size = strings.size[u] - half_block_size;
+            const std::size_t l_size = strings.size[l];
             p = put(p, fg_head, head_size);
             p = put(p, u_text, u_size);
             p = put(p, bg_head, head_size);
             p = put(p, l_text, l_size);
         }
         for (; i < total; ++i) {
-            const colour_text& u = strings.colour[up[i]];
+            const unsigned u = up[i];
             p = put(p, lone_head, lone_head_size);
-            p = put(p, u, u.size);
+            p = put(p, strings.colour[u], strings.size[u]);
         }
         std::memcpy(p, "\033[m\n", line_end_size);
         p += line_end_size;

@@ -28,20 +28,17 @@ struct dump_settings {
 extern dump_settings settings;
 
 // The colour part that every sequence of a palette entry ends with,
-// "R;G;Bm▀" (decimal channels, then the half block), in one 16-byte
-// block whose last byte holds its length.  Cells are built as
+// "R;G;Bm▀" (decimal channels, then the half block), padded to a
+// 16-byte block, and its length.  Cells are built as
 //   two colours:  "\033[38;2;" U without the half block, "\033[48;2;" L
 //   upper only:   "\033[0m\033[38;2;" U
 // Each piece is copied as a whole block and the text pointer advanced by
 // the piece's length; the next piece overwrites what lies beyond.
-struct colour_text {
-    char text[15];
-    std::uint8_t size;
-};
-static_assert(sizeof(colour_text) == 16);
+inline constexpr std::size_t colour_block = 16;
 
 struct cell_strings {
-    colour_text colour[256];
+    char colour[256][colour_block];
+    std::uint8_t size[256];
 };
 
 // Builds the sequences from a colour table.  Call once the palette is final.
@@ -61,7 +58,7 @@ inline constexpr std::size_t line_end_size = 4; // "\033[m\n"
 // at most one cell and at most one line.  The slack lets the last piece
 // be copied as a whole block.
 inline constexpr std::size_t chunk_text_max =
-    chunk_size * (max_pair_cell + max_label + line_end_size) + sizeof(colour_text);
+    chunk_size * (max_pair_cell + max_label + line_end_size) + colour_block;
 
 // Draws n bytes (n <= chunk_size) as one chunk whose first byte lies at
 // `offset` of the input, into out (chunk_text_max bytes).  Returns the
