@@ -1,0 +1,22 @@
+#!/bin/sh
+# Checks an installed tree (an install prefix, or the usr/ of an unpacked
+# package): every file is there, the manual page is gzipped, and the
+# installed binary draws with an installed palette.
+#
+#   tests/installed_tree.sh ROOT
+set -eu
+root=$1
+for f in bin/ruvo share/man/man1/ruvo.1.gz share/doc/ruvo/copyright share/doc/ruvo/changelog.gz \
+         share/ruvo/palettes/gray share/ruvo/palettes/classes share/ruvo/palettes/viridis \
+         share/ruvo/palettes/on-dark share/ruvo/palettes/on-light; do
+    [ -f "$root/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+gzip -t "$root/share/man/man1/ruvo.1.gz"
+
+# Byte 0x41 in gray 65 with the installed gray palette.
+input=$(mktemp)
+trap 'rm -f "$input"' EXIT
+printf 'AA' >"$input"
+got=$(RUVO_COLORS="$(cat "$root/share/ruvo/palettes/gray")" "$root/bin/ruvo" -w 1 "$input" 2>&1)
+want=$(printf '    0000 \033[38;2;65;65;65m\033[48;2;65;65;65m\342\226\200\033[m')
+[ "$got" = "$want" ] || { echo "installed ruvo printed: $got"; exit 1; }
