@@ -131,7 +131,12 @@ std::size_t read_some(input& in, unsigned char* to, std::size_t n)
             in.eof = true;
             return 0;
         }
-        if (errno != EINTR) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // Somebody left the descriptor non-blocking: wait for input,
+            // as a blocking read would.
+            pollfd p{in.fd, POLLIN, 0};
+            (void)poll(&p, 1, -1);
+        } else if (errno != EINTR) {
             in.error = errno;
             return 0;
         }

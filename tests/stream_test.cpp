@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "e2e.hpp"
 #include "support.hpp"
@@ -91,6 +92,48 @@ const stall_case stalls[] = {
 };
 INSTANTIATE_TEST_SUITE_P(stalls, stall, ::testing::ValuesIn(stalls),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Another program may leave a descriptor non-blocking, and the flag is
+// shared with everyone who holds it.  ruvo then waits for input and for
+// room to write, as it would on a blocking one, instead of failing with
+// EAGAIN.
+TEST(non_blocking, InputAndOutputAreWaitedForNotFailed)
+{
+    const bytes data = random_bytes(300000, 31);
+    int input[2];
+    int output[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    for (int fd : {input[0], input[1], output[0], output[1]})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(input[0], F_SETFL, O_NONBLOCK);
+    fcntl(output[1], F_SETFL, O_NONBLOCK);
+    const pid_t pid = start_ruvo({}, input[0], output[1]);
+    close(input[0]);
+    close(output[1]);
+
+    // Nothing to read for a while, then a full output pipe for a while.
+    std::this_thread::sleep_for(200ms);
+    std::thread writer([&] {
+        // MSG_NOSIGNAL: should ruvo fail, the writer sees an error
+        // instead of being killed.
+        for (std::size_t at = 0; at < data.size();) {
+            const ssize_t put = send(input[1], data.data() + at, data.size() - at, MSG_NOSIGNAL);
+            if (put <= 0)
+                break;
+            at += static_cast<std::size_t>(put);
+        }
+        close(input[1]);
+    });
+    std::this_thread::sleep_for(200ms);
+    const std::string all = reference_dump(data, 0, 64, default_palette);
+    std::string shown;
+    EXPECT_TRUE(read_until(output[0], &shown, all.size() + 1, 20s));
+    writer.join();
+    close(output[0]);
+    EXPECT_EQ(wait_status(pid), 0);
+    EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+}
 
 } // namespace
 } // namespace ruvo::test
