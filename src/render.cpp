@@ -70,6 +70,21 @@ char* put_label(char* p, std::uint64_t offset)
     return p;
 }
 
+// True when the call that just failed would have had to wait on a
+// descriptor that somebody else left non-blocking.
+bool left_non_blocking()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// Waits as a blocking read or write would have, until fd is ready for
+// `events` (POLLIN or POLLOUT).
+void wait_until_ready(int fd, short events)
+{
+    pollfd p{fd, events, 0};
+    (void)poll(&p, 1, -1);
+}
+
 // Writes all n bytes of text to fd, however many calls it takes.
 void write_all(int fd, const char* text, std::size_t n)
 {
@@ -78,11 +93,8 @@ void write_all(int fd, const char* text, std::size_t n)
         if (wrote >= 0) {
             text += wrote;
             n -= static_cast<std::size_t>(wrote);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // Somebody left the descriptor non-blocking: wait until it
-            // takes more, as a blocking one would.
-            pollfd p{fd, POLLOUT, 0};
-            (void)poll(&p, 1, -1);
+        } else if (left_non_blocking()) {
+            wait_until_ready(fd, POLLOUT);
         } else if (errno != EINTR) {
             err(1, "stdout");
         }
@@ -131,11 +143,8 @@ std::size_t read_some(input& in, unsigned char* to, std::size_t n)
             in.eof = true;
             return 0;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // Somebody left the descriptor non-blocking: wait for input,
-            // as a blocking read would.
-            pollfd p{in.fd, POLLIN, 0};
-            (void)poll(&p, 1, -1);
+        if (left_non_blocking()) {
+            wait_until_ready(in.fd, POLLIN);
         } else if (errno != EINTR) {
             in.error = errno;
             return 0;
@@ -269,13 +278,12 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
 
 void text_out::put(const char* text, std::size_t n)
 {
-    if (n > capacity - fill_)
-        flush();
     if (n >= capacity) {
+        flush();
         write_all(fd_, text, n);
         return;
     }
-    std::memcpy(text_ + fill_, text, n);
+    std::memcpy(room(n), text, n);
     fill_ += n;
 }
 

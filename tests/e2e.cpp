@@ -82,10 +82,9 @@ bool read_until(int fd, std::string* text, std::size_t size, std::chrono::millis
         if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
             continue;
         const ssize_t got = read(fd, buf, sizeof buf);
-        if (got == 0)
+        if (got <= 0) // the end, or a terminal's master once the slave is gone
             break;
-        if (got > 0)
-            text->append(buf, static_cast<std::size_t>(got));
+        text->append(buf, static_cast<std::size_t>(got));
     }
     return true;
 }

@@ -51,8 +51,8 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out);
 // Waits for pid to end: its exit status, or 128 + the signal that ended it.
 int wait_status(pid_t pid);
 
-// Reads fd into *text until it holds at least `size` bytes, the writer
-// closes it, or `limit` has passed.  Returns false on the time limit.
+// Reads fd into *text until it holds at least `size` bytes, its end (or a
+// read error) comes, or `limit` has passed.  Returns false on the time limit.
 bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
 
 // The system's text for errno value e, as a pattern for stderr_matches:

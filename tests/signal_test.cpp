@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -62,22 +61,12 @@ struct pty {
     pty& operator=(const pty&) = delete;
 };
 
-// Reads fd for `how_long`, or until it ends if how_long is zero, and
-// returns what came.  A terminal's master reports the end as an error.
-std::string drain(int fd, std::chrono::milliseconds how_long)
+// What arrives on fd within `how_long`, or up to its end if that comes
+// first.  A terminal's master reports the end as an error.
+std::string drain(int fd, std::chrono::milliseconds how_long = 20s)
 {
-    const auto until = std::chrono::steady_clock::now() + (how_long.count() ? how_long : 20s);
     std::string text;
-    char buf[65536];
-    while (std::chrono::steady_clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0)
-            continue;
-        const ssize_t got = read(fd, buf, sizeof buf);
-        if (got <= 0)
-            break;
-        text.append(buf, static_cast<std::size_t>(got));
-    }
+    (void)read_until(fd, &text, std::string::npos, how_long);
     return text;
 }
 
@@ -104,7 +93,7 @@ TEST_P(on_a_terminal, TheSignalEndsTheRunAfterTheColoursAreOff)
     close(zero);
     std::string shown = drain(term.master, 300ms);
     ASSERT_EQ(kill(pid, sig), 0);
-    shown += drain(term.master, 0ms);
+    shown += drain(term.master);
     EXPECT_EQ(wait_status(pid), 128 + sig);
     ASSERT_GT(shown.size(), 1000u) << "ruvo drew nothing before the signal";
     EXPECT_EQ(printable(shown.substr(shown.size() - 3)), printable("\033[m"));
@@ -137,7 +126,7 @@ TEST(interrupted, IntoAPipeNothingIsAdded)
     // Unread, the pipe fills and ruvo waits in the middle of a write.
     std::this_thread::sleep_for(200ms);
     ASSERT_EQ(kill(pid, SIGINT), 0);
-    const std::string shown = drain(out[0], 0ms);
+    const std::string shown = drain(out[0]);
     close(out[0]);
     EXPECT_EQ(wait_status(pid), 128 + SIGINT);
     ASSERT_FALSE(shown.empty());
@@ -176,7 +165,7 @@ TEST(interrupted, IgnoredSignalStaysIgnored)
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(write(in[1], data.data() + 1500, 1500), 1500);
     close(in[1]);
-    shown += drain(term.master, 0ms);
+    shown += drain(term.master);
     EXPECT_EQ(wait_status(pid), 0);
     EXPECT_EQ(printable(shown), printable(reference_dump(data, 0, 64, default_palette)));
 }
