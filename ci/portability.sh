@@ -8,13 +8,20 @@
 #            end-to-end test;
 #   posix    src/ compiled with no GNU extension visible, with g++ and with
 #            clang++ and libc++;
-#   freebsd  src/ and tests/ compiled for FreeBSD 14.1 x86-64 and the
-#            program linked against its C library alone, with the sysroot
-#            in ../shared/freebsd-sysroot.  Where that is absent, or lacks a
-#            header the code includes, the line says so and the check
-#            does not fail: nothing can be proved there either way.
+#   freebsd  every file of src/ and tests/ compiled for FreeBSD 14.1
+#            x86-64 with -Werror, and the program linked as PIE against
+#            FreeBSD's libc alone.  A header FreeBSD lacks is a failure.
+#            Only where there is no sysroot at all does the line say so,
+#            without failing: nothing can be proved there either way.
 #
-#   ci/portability.sh [WORK_DIR]        (default: build-portability)
+#   ci/portability.sh [WORK_DIR [CHECK ...]]
+#
+# WORK_DIR defaults to build-portability; CHECK names the checks to run
+# (default: all four).
+#
+# The FreeBSD sysroot comes from RUVO_FREEBSD_SYSROOT (a tarball, or an
+# unpacked sysroot with usr/include, usr/lib/Scrt1.o and usr/lib/libc.so),
+# by default from ../shared/freebsd-sysroot beside this clone.
 #
 # Installs what it needs with apt-get when it runs as root.
 set -u
@@ -44,12 +51,17 @@ fi
 warnings=(-Wall -Wextra -Wpedantic -Werror)
 failed=0
 
-# check NAME FUNCTION: runs the function with its output in a log, and
-# prints one line; on failure, the end of the log too.
+# check NAME FUNCTION [summary]: runs the function with its output in a
+# log, and prints one line (with "summary", ended by the log's last line);
+# on failure, the end of the log too.
 check() {
     local log=$work/$1.log
     if "$2" >"$log" 2>&1; then
-        echo "portability: $1: ok"
+        if [ -n "${3:-}" ]; then
+            echo "portability: $1: ok ($(tail -n 1 "$log"))"
+        else
+            echo "portability: $1: ok"
+        fi
     elif [ $? -eq 77 ]; then
         echo "portability: $1: $(tail -n 1 "$log")"
     else
@@ -108,63 +120,86 @@ posix() {
         clang++ -stdlib=libc++ -std=c++20 "${defines[@]}" "${warnings[@]}" -fsyntax-only src/*.cpp
 }
 
+# Finds the FreeBSD sysroot: RUVO_FREEBSD_SYSROOT names a tarball, an
+# unpacked sysroot, or a folder that holds either; the default is the
+# folder beside this clone.  Prints the unpacked sysroot's path.
+freebsd_sysroot() {
+    local from=${RUVO_FREEBSD_SYSROOT:-$root/../shared/freebsd-sysroot}
+    local tarball=
+    if [ -f "$from" ]; then
+        tarball=$from
+    elif [ -d "$from/usr/include" ]; then
+        echo "$from"
+        return
+    elif [ -d "$from/freebsd-14.1-x86_64/usr/include" ]; then
+        echo "$from/freebsd-14.1-x86_64"
+        return
+    elif [ -f "$from/freebsd-14.1-x86_64-sysroot.tar.xz" ]; then
+        tarball=$from/freebsd-14.1-x86_64-sysroot.tar.xz
+    else
+        return 1
+    fi
+    local unpacked=$work/freebsd/sysroot
+    if [ ! -d "$unpacked/usr/include" ]; then
+        rm -rf "$unpacked" && mkdir -p "$unpacked" &&
+            tar -xJf "$tarball" -C "$unpacked" --strip-components=1 >&2 || return 2
+    fi
+    echo "$unpacked"
+}
+
 freebsd() {
-    local tarball=$root/../shared/freebsd-sysroot/freebsd-14.1-x86_64-sysroot.tar.xz
-    if [ ! -f "$tarball" ]; then
-        echo "skipped: no FreeBSD sysroot beside this clone (../shared/freebsd-sysroot)"
+    local sysroot
+    sysroot=$(freebsd_sysroot)
+    case $? in
+    0) ;;
+    1)
+        echo "skipped: no FreeBSD sysroot at" \
+            "${RUVO_FREEBSD_SYSROOT:-../shared/freebsd-sysroot} (set RUVO_FREEBSD_SYSROOT)"
         return 77
-    fi
-    local sysroot=$work/freebsd/freebsd-14.1-x86_64
-    if [ ! -d "$sysroot" ]; then
-        mkdir -p "$work/freebsd" && tar -xJf "$tarball" -C "$work/freebsd" || return 1
-    fi
+        ;;
+    *) echo "the FreeBSD sysroot could not be unpacked"; return 1 ;;
+    esac
+    for f in usr/include/stdio.h usr/lib/Scrt1.o usr/lib/libc.so; do
+        [ -e "$sysroot/$f" ] || { echo "the sysroot $sysroot has no $f"; return 1; }
+    done
+    # The sysroot holds every header FreeBSD has, so a header it lacks is
+    # one FreeBSD lacks: a plain compile error that names file and header.
     local cxx=(clang++ --target=x86_64-unknown-freebsd14.1 --sysroot="$sysroot" -nostdinc++
         -isystem $llvm/include/c++/v1 -D__FreeBSD_version=1401000 -std=c++20 "${warnings[@]}"
         -isystem /usr/src/googletest/googletest/include -I"$root/src"
         -DRUVO_BINARY='"/usr/local/bin/ruvo"' -DRUVO_PALETTE_DIR='"palettes"'
         -DRUVO_TEST_DATA='"tests"')
-    # The sysroot carries only the headers the code included when it was
-    # made: a file that includes another one cannot be checked against it.
-    local objects=() unchecked=() lacking=() f missing
+    local objects=() f status=0
     for f in src/*.cpp tests/*.cpp; do
-        missing=$("${cxx[@]}" -M -MG "$root/$f" | tr ' \\' '\n\n' | grep -v -e '^/' -e '^$' -e ':$' |
-            sort -u | tr '\n' ' ')
-        if [ -n "$missing" ]; then
-            unchecked+=("$f")
-            lacking+=($missing)
-            echo "$f: not in the sysroot: $missing"
-            continue
-        fi
         case $f in
         src/*)
-            "${cxx[@]}" -O2 -fno-exceptions -fno-rtti -c "$f" \
-                -o "$work/freebsd/$(basename "$f" .cpp).o" || return 1
+            # FreeBSD builds its programs as PIE, and clang does not make
+            # position-independent code for this target unless asked.
+            "${cxx[@]}" -O2 -fPIE -fno-exceptions -fno-rtti -c "$f" \
+                -o "$work/freebsd/$(basename "$f" .cpp).o" || { status=1; continue; }
             objects+=("$work/freebsd/$(basename "$f" .cpp).o")
             ;;
-        *) "${cxx[@]}" -fsyntax-only "$f" || return 1 ;;
+        *) "${cxx[@]}" -fsyntax-only "$f" || { status=1; continue; } ;;
         esac
         echo "$f: compiled"
     done
-    if [ ${#unchecked[@]} -eq 0 ]; then
-        ld.lld -pie --eh-frame-hdr -m elf_x86_64 --dynamic-linker /libexec/ld-elf.so.1 \
-            --no-undefined -o "$work/freebsd/ruvo" "$sysroot/usr/lib/Scrt1.o" "${objects[@]}" \
-            -L"$sysroot/usr/lib" -lc || return 1
-        local needed
-        needed=$(readelf -d "$work/freebsd/ruvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
-            tr '\n' ' ')
-        echo "linked; NEEDED: $needed"
-        [ "$needed" = "libc.so.7 " ]
-        return
-    fi
-    local headers
-    headers=$(printf '%s\n' "${lacking[@]}" | sort -u | tr '\n' ' ')
-    echo "incomplete: the sysroot lacks ${headers}so ${unchecked[*]} were not compiled and" \
-        "nothing was linked; rebuild it with ../shared/freebsd-sysroot/make-sysroot.sh"
-    return 77
+    [ $status -eq 0 ] || { echo "some files do not compile for FreeBSD"; return 1; }
+    ld.lld -pie --eh-frame-hdr -m elf_x86_64 --dynamic-linker /libexec/ld-elf.so.1 \
+        --no-undefined -o "$work/freebsd/ruvo" "$sysroot/usr/lib/Scrt1.o" "${objects[@]}" \
+        -L"$sysroot/usr/lib" -lc || { echo "ruvo does not link against FreeBSD's libc"; return 1; }
+    local needed
+    needed=$(readelf -d "$work/freebsd/ruvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+        paste -s -d ' ' -)
+    echo "linked; NEEDED: $needed"
+    [ "$needed" = "libc.so.7" ] || { echo "ruvo needs more than libc.so.7"; return 1; }
 }
 
-check libcxx libcxx
-check musl musl
-check posix posix
-check freebsd freebsd
+shift || true
+selected=" ${*:-libcxx musl posix freebsd} "
+for name in libcxx musl posix freebsd; do
+    case $selected in
+    *" $name "*)
+        if [ $name = freebsd ]; then check $name $name summary; else check $name $name; fi ;;
+    esac
+done
 exit $failed
