@@ -1,9 +1,12 @@
 #include "cli.hpp"
 
 #include <err.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,12 @@
 
 #include "palette.hpp"
 #include "render.hpp"
+
+#if defined(__linux__) && !defined(_GNU_SOURCE)
+// What err(3) and warn(3) name the program by, in glibc and in musl alike;
+// <errno.h> declares it only where GNU extensions are asked for.
+extern "C" char* program_invocation_short_name;
+#endif
 
 namespace ruvo {
 
@@ -54,8 +63,10 @@ bool convert_number(const char* s, std::int64_t* value, const char** end)
     return true;
 }
 
-[[noreturn]] void range_failure(range_error e, const char* arg)
+[[noreturn]] void range_failure(range_error e, const char* text)
 {
+    const shown_text shown(text, STDERR_FILENO);
+    const char* arg = shown.c_str();
     switch (e) {
     case range_error::no_delimiter:
         errx(1, "no delimiter in range %s", arg);
@@ -90,14 +101,43 @@ void set_width(const char* arg)
 {
     const long long w = std::strtoll(arg, nullptr, 10);
     if (w < 1)
-        errx(1, "invalid width %s", arg);
+        errx(1, "invalid width %s", shown_text(arg, STDERR_FILENO).c_str());
     settings.width = static_cast<std::uint64_t>(w);
+}
+
+// getopt quotes an option letter it does not know as it stands.  On a
+// terminal, the letter it is going to complain about is made visible
+// first: a control character becomes '?', which is no option either, so
+// nothing else changes.  Walks the words as getopt will.
+void neutralise_bad_option(int argc, char** argv)
+{
+    if (isatty(STDERR_FILENO) == 0)
+        return;
+    for (int i = 1; i < argc; ++i) {
+        char* word = argv[i];
+        if (word[0] != '-' || word[1] == '\0' || std::strcmp(word, "--") == 0)
+            return;
+        for (char* letter = word + 1; *letter != '\0'; ++letter) {
+            if (*letter == 'p')
+                continue;
+            if (*letter != 'g' && *letter != 'r' && *letter != 'w') {
+                char alone[2] = {*letter, '\0'}; // getopt shows the byte alone
+                neutralise_controls(alone, alone);
+                *letter = alone[0];
+                return;
+            }
+            if (letter[1] == '\0') // the argument is the next word
+                ++i;
+            break;
+        }
+    }
 }
 
 // Applies the options in order.  Returns the index of the first operand,
 // or -1 after writing the usage line.
 int process_options(int argc, char** argv)
 {
+    neutralise_bad_option(argc, argv);
     int c = 0;
     while ((c = getopt(argc, argv, option_string)) != -1) {
         switch (c) {
@@ -123,29 +163,136 @@ void put_header(text_out& out, const char* name, bool first)
         out.put("\n", 1);
     constexpr char open[] = "====> \033[1m";
     constexpr char close[] = "\033[m <====\n";
+    const shown_text shown(name, STDOUT_FILENO);
     out.put(open, sizeof open - 1);
-    out.put(name, std::strlen(name));
+    out.put(shown.c_str(), std::strlen(shown.c_str()));
     out.put(close, sizeof close - 1);
 }
 
+// Standard output, when it is a regular file.
+struct output_file {
+    bool regular = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+output_file output;
+
+void note_output_file()
+{
+    struct stat st {};
+    if (fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode))
+        output = {true, st.st_dev, st.st_ino};
+}
+
+// True when the input on fd is the file that the output goes to and has
+// bytes in it.  Dumping it would read back what was just drawn of it and
+// grow the file until the disk is full, or overwrite it while reading.
+bool is_output_file(int fd)
+{
+    struct stat st {};
+    return output.regular && fstat(fd, &st) == 0 && st.st_dev == output.device &&
+           st.st_ino == output.inode && st.st_size > 0;
+}
+
+// Dumps one open input, unless it is the output file.  Returns 1 when it
+// was refused, else 0; read errors end the program.
+int dump_input(int fd, const char* name, bool header, bool first)
+{
+    const shown_text message_name(name, STDERR_FILENO);
+    if (is_output_file(fd)) {
+        warnx("%s: input file is output file", message_name.c_str());
+        return 1;
+    }
+    if (header)
+        put_header(standard_output(), name, first);
+    dump_stream(fd, message_name.c_str());
+    return 0;
+}
+
 // Dumps each named file, with a header line before each when there are
-// several.  Returns 1 if any could not be opened.
+// several.  Returns 1 if any could not be opened or was refused.
 int dump_files(char* const* names, int count)
 {
     int status = 0;
     for (int i = 0; i < count; ++i) {
         std::FILE* in = std::fopen(names[i], "r");
         if (in == nullptr) {
-            warn("%s", names[i]);
+            warn("%s", shown_text(names[i], STDERR_FILENO).c_str());
             status = 1;
             continue;
         }
-        if (count > 1)
-            put_header(standard_output(), names[i], i == 0);
-        dump_stream(fileno(in), names[i]);
+        status |= dump_input(fileno(in), names[i], count > 1, i == 0);
         (void)std::fclose(in);
     }
     return status;
+}
+
+// A second description of the terminal on standard output, opened
+// non-blocking, for the reset that the signal handlers write; -1 where
+// there is none.  A handler must never wait: on a terminal whose output
+// is stopped (XOFF) or that nobody reads, a blocking write would keep a
+// dying process alive forever.  A description of its own, rather than
+// switching standard output's to non-blocking for the write, leaves the
+// flags that the shell and every other process share untouched, even if
+// the process is killed halfway.
+int reset_fd = -1;
+
+void open_reset_descriptor()
+{
+    const char* name = ttyname(STDOUT_FILENO);
+    if (name == nullptr)
+        return;
+    const int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    // The same terminal, not another one under that name (the master of
+    // a pseudo-terminal has a name that opens a new one).
+    struct stat mine {};
+    struct stat out {};
+    if (fstat(fd, &mine) == 0 && fstat(STDOUT_FILENO, &out) == 0 && S_ISCHR(mine.st_mode) &&
+        mine.st_rdev == out.st_rdev) {
+        reset_fd = fd;
+        return;
+    }
+    (void)close(fd);
+}
+
+// Switches the terminal's colours off if that can be done at once, and
+// otherwise leaves it: the reset is a courtesy, never worth a wait.
+void reset_colours_without_waiting()
+{
+    constexpr char attributes_off[] = "\033[m";
+    if (reset_fd >= 0) {
+        (void)!write(reset_fd, attributes_off, sizeof attributes_off - 1);
+        return;
+    }
+    // Without a description of its own, standard output's is made
+    // non-blocking for this one write.
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags == -1 || fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == -1)
+        return;
+    (void)!write(STDOUT_FILENO, attributes_off, sizeof attributes_off - 1);
+    (void)fcntl(STDOUT_FILENO, F_SETFL, flags);
+}
+
+// Sets sig's action to the handler, or to the default action for nullptr.
+void set_action(int sig, void (*handler)(int))
+{
+    struct sigaction act {};
+    act.sa_handler = handler != nullptr ? handler : SIG_DFL;
+    sigemptyset(&act.sa_mask);
+    (void)sigaction(sig, &act, nullptr);
+}
+
+// Lets the default action of sig happen now, inside the handler.
+void take_default_action(int sig)
+{
+    set_action(sig, nullptr);
+    sigset_t this_one;
+    sigemptyset(&this_one);
+    sigaddset(&this_one, sig);
+    (void)sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
+    (void)raise(sig);
 }
 
 // Ends the process by the signal that arrived, after switching the
@@ -154,37 +301,64 @@ int dump_files(char* const* names, int count)
 // cut short by the signal, since an ESC starts a new one.
 extern "C" void reset_colours_and_die(int sig)
 {
-    constexpr char attributes_off[] = "\033[m";
-    (void)!write(STDOUT_FILENO, attributes_off, sizeof attributes_off - 1);
-    struct sigaction default_action {};
-    default_action.sa_handler = SIG_DFL;
-    sigemptyset(&default_action.sa_mask);
-    (void)sigaction(sig, &default_action, nullptr);
-    sigset_t this_one;
-    sigemptyset(&this_one);
-    sigaddset(&this_one, sig);
-    (void)sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
+    reset_colours_without_waiting();
     // Delivered at once, by the default action: the process ends by the
     // signal that arrived, as it would have without this handler.
-    (void)raise(sig);
+    take_default_action(sig);
 }
 
-// On a terminal, catches the signals that usually end an interactive run.
-// A signal ignored when ruvo started (nohup, background jobs) stays
-// ignored.  Output to files and pipes is never touched.
+// Stops the process (Ctrl-Z), after switching the colours off so that the
+// shell's messages and prompt come out in the terminal's own colours.
+// Runs on when continued, ready for the next stop.
+extern "C" void reset_colours_and_stop(int sig)
+{
+    const int saved_errno = errno;
+    reset_colours_without_waiting();
+    take_default_action(sig);
+    set_action(sig, reset_colours_and_stop);
+    errno = saved_errno;
+}
+
+// On a terminal, catches the signals that usually end or stop an
+// interactive run.  A signal ignored when ruvo started (nohup, background
+// jobs, shells without job control) stays ignored.  Output to files and
+// pipes is never touched.
 void reset_colours_on_signals()
 {
     if (isatty(STDOUT_FILENO) == 0)
         return;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    open_reset_descriptor();
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
         struct sigaction old {};
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
-        struct sigaction act {};
-        act.sa_handler = reset_colours_and_die;
-        sigemptyset(&act.sa_mask);
-        (void)sigaction(sig, &act, nullptr);
+        set_action(sig, sig == SIGTSTP ? reset_colours_and_stop : reset_colours_and_die);
     }
+}
+
+// The name messages give the program: the base name it was run under, or
+// "ruvo" where that is empty (an empty argv[0], or one ending in '/').
+char* program_name(char* argv0)
+{
+    static char fallback[] = "ruvo";
+    if (argv0 == nullptr)
+        return fallback;
+    char* slash = std::strrchr(argv0, '/');
+    char* base = slash != nullptr ? slash + 1 : argv0;
+    return *base != '\0' ? base : fallback;
+}
+
+// Makes err(3) and warn(3) use that name too: by default they take the
+// base name of argv[0], empty or not.
+void set_program_name(char* name)
+{
+#if defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__) || defined(__DragonFly__)
+    setprogname(name);
+#elif defined(__linux__)
+    program_invocation_short_name = name;
+#else
+    (void)name;
+#endif
 }
 
 } // namespace
@@ -239,23 +413,22 @@ int run(int argc, char** argv)
 {
     // getopt names the program by argv[0]; err and warn by its base name.
     // One name for all: "ruvo: invalid option", not "/usr/bin/ruvo: ...".
-    if (argc > 0 && argv[0] != nullptr) {
-        const char* slash = std::strrchr(argv[0], '/');
-        if (slash != nullptr && slash[1] != '\0')
-            argv[0] = const_cast<char*>(slash + 1);
+    char* name = program_name(argc > 0 ? argv[0] : nullptr);
+    set_program_name(name);
+    int first = argc; // no arguments at all, not even a name: standard input
+    if (argc > 0) {
+        argv[0] = name;
+        first = process_options(argc, argv);
+        if (first < 0)
+            return 1;
     }
-    const int first = process_options(argc, argv);
-    if (first < 0)
-        return 1;
     char* colours = load_palette_from_env();
     prepare_cells(palette);
     reset_colours_on_signals();
 
-    int status = 0;
-    if (first == argc)
-        dump_stream(STDIN_FILENO, "(stdin)");
-    else
-        status = dump_files(argv + first, argc - first);
+    note_output_file();
+    const int status = first == argc ? dump_input(STDIN_FILENO, "(stdin)", false, true)
+                                     : dump_files(argv + first, argc - first);
 
     std::free(colours);
     standard_output().flush();

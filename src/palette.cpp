@@ -1,9 +1,12 @@
 #include "palette.hpp"
 
 #include <err.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+
+#include "render.hpp"
 
 namespace ruvo {
 
@@ -92,7 +95,8 @@ char* load_palette_from_env()
     case colours_status::too_few:
         errx(1, "error in RUVO_COLORS: expected 256 colours but found %zu", res.count);
     case colours_status::bad_token:
-        errx(1, "error in RUVO_COLORS: '%s' is not a valid hex colour", res.token);
+        errx(1, "error in RUVO_COLORS: '%s' is not a valid hex colour",
+             shown_text(res.token, STDERR_FILENO).c_str());
     case colours_status::ok:
         break;
     }

@@ -2,9 +2,11 @@
 // status for files, pipes, several operands, options and failures.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include <functional>
 #include <limits>
@@ -311,6 +313,40 @@ const cli_case faults[] = {
      [] { return header("big", true) + header("a", false); }, "", 0},
     {"start_near_largest_offset_on_pipe", "cat big | $RUVO -r 9223372036854775800-",
      [] { return std::string(); }, "", 0},
+    // Exactly the bytes past the end of a range longer than one read
+    // block are left unread, for the next reader of the input.
+    {"bounded_range_leaves_the_rest_of_a_file",
+     "dd if=/dev/zero of=f bs=1000 count=200 2>/dev/null; "
+     "{ $RUVO -r 0-70000 >/dev/null; wc -c | tr -d ' '; } <f",
+     [] { return std::string("130000\n"); }, "", 0},
+    {"bounded_range_leaves_the_rest_of_a_pipe",
+     "dd if=/dev/zero bs=1000 count=200 2>/dev/null | "
+     "{ $RUVO -r 0-70000 >/dev/null; wc -c | tr -d ' '; }",
+     [] { return std::string("130000\n"); }, "", 0},
+    // The output file as an input would be read back as it grows.
+    {"appending_to_the_input", "cp a f; $RUVO f b >>f; echo \"status $?\"; cat f",
+     [] {
+         const std::string a(small_a.begin(), small_a.end());
+         return "status 1\n" + a + header("b", false) + dump(small_b);
+     },
+     "ruvo: f: input file is output file\n", 0},
+    {"standard_input_appended_to", "cp a f; $RUVO <f >>f; echo \"status $?\"; cmp a f && echo same",
+     [] { return std::string("status 1\nsame\n"); }, "ruvo: (stdin): input file is output file\n",
+     0},
+    {"input_opened_for_writing_too",
+     "cp a f; $RUVO f 1<>f; echo \"status $?\"; cmp a f && echo same",
+     [] { return std::string("status 1\nsame\n"); }, "ruvo: f: input file is output file\n", 0},
+    {"truncated_by_the_shell", "cp a f; $RUVO f >f; echo \"status $?\"; [ -s f ] || echo empty",
+     [] { return std::string("status 0\nempty\n"); }, "", 0},
+    // A start that no regular file can reach ends at once, without
+    // reading the file through to find its end (see also the unit test).
+    {"start_past_the_largest_file", "truncate -s 1G sparse && $RUVO -r 0x7ffffffffffffff0- sparse",
+     [] { return std::string(); }, "", 0},
+    // Run through PATH, by a bare name; one letter long, too.
+    {"bare_name_through_path", "ln -s \"$RUVO\" ruvo && PATH=\"$PWD:$PATH\" ruvo -w 0 a",
+     [] { return std::string(); }, "ruvo: invalid width 0\n", 1},
+    {"one_letter_name_through_path", "ln -s \"$RUVO\" r && PATH=\"$PWD:$PATH\" r -r 9 a",
+     [] { return std::string(); }, "r: no delimiter in range 9\n", 1},
     // The kernel caps one environment string at 128 KiB; this is close.
     {"large_colour_variable", GRAY "RUVO_COLORS=\"$(gray 18000)\" $RUVO -w 2 three",
      [] { return reference_dump(three, 0, 2, gray_table()); },
@@ -318,6 +354,44 @@ const cli_case faults[] = {
 };
 INSTANTIATE_TEST_SUITE_P(faults, cli, ::testing::ValuesIn(faults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The name in messages is the base name ruvo was run under; where that is
+// empty, "ruvo".  getopt's own diagnostic uses the same name.
+TEST(program_name, MessagesNameTheProgramByItsBaseName)
+{
+    const struct {
+        const char* argv0;
+        const char* name;
+    } cases[] = {
+        {"", "ruvo"}, {"/a/b/", "ruvo"}, {"/usr/local/bin/ruvo", "ruvo"}, {"bin/viewer", "viewer"},
+        {"r", "r"},
+    };
+    for (const auto& c : cases) {
+        for (const bool getopt_message : {false, true}) {
+            int err[2];
+            ASSERT_EQ(pipe(err), 0);
+            const int null = open("/dev/null", O_RDWR);
+            start_options how;
+            how.err = err[1];
+            how.name = c.argv0;
+            const pid_t pid = start_ruvo(getopt_message ? std::vector<std::string>{"-x"}
+                                                        : std::vector<std::string>{"-w", "0"},
+                                         null, null, how);
+            close(err[1]);
+            close(null);
+            std::string text;
+            EXPECT_TRUE(read_until(err[0], &text, std::string::npos, std::chrono::seconds(5)))
+                << "no end of standard error within 5 s";
+            close(err[0]);
+            EXPECT_EQ(wait_status(pid), 1);
+            const std::string prefix = std::string(c.name) + ": ";
+            EXPECT_EQ(text.substr(0, prefix.size()), prefix) << "argv[0] '" << c.argv0 << "'";
+            if (!getopt_message) {
+                EXPECT_EQ(text, prefix + "invalid width 0\n") << "argv[0] '" << c.argv0 << "'";
+            }
+        }
+    }
+}
 
 } // namespace
 } // namespace ruvo::test

@@ -1,13 +1,18 @@
 #include "e2e.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <regex>
 #include <stdexcept>
 
@@ -32,10 +37,12 @@ std::string sys_error(int e)
     return binary_under_test() == RUVO_BINARY ? std::strerror(e) : "<any>";
 }
 
-pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
+pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
+                 const start_options& options)
 {
     const std::string binary = binary_under_test();
-    std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+    std::vector<char*> argv{
+        const_cast<char*>(options.name != nullptr ? options.name : binary.c_str())};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -43,12 +50,16 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
     for (char** e = environ; *e != nullptr; ++e)
         if (std::strncmp(*e, "RUVO_COLORS=", 12) != 0)
             envp.push_back(*e);
+    for (const auto& e : options.env)
+        envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
     const pid_t pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec.
-        if (dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0)
+        if (dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
+            (options.err >= 0 && dup2(options.err, STDERR_FILENO) < 0) ||
+            (options.own_group && setpgid(0, 0) != 0))
             _exit(127);
         execve(binary.c_str(), argv.data(), envp.data());
         _exit(127);
@@ -58,15 +69,84 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out)
     return pid;
 }
 
-int wait_status(pid_t pid)
+namespace {
+
+int status_of(int raw)
 {
-    int raw = 0;
-    while (waitpid(pid, &raw, 0) == -1)
-        if (errno != EINTR)
-            return -1;
     if (WIFEXITED(raw))
         return WEXITSTATUS(raw);
     return WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+// Waits for pid until `limit`: true with *raw set once it has ended.
+bool wait_within(pid_t pid, std::chrono::milliseconds limit, int* raw)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const pid_t got = waitpid(pid, raw, WNOHANG);
+        if (got == pid)
+            return true;
+        if (got == -1 && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+} // namespace
+
+int wait_status(pid_t pid, std::chrono::milliseconds limit)
+{
+    int raw = 0;
+    if (wait_within(pid, limit, &raw))
+        return status_of(raw);
+    std::fprintf(stderr, "ruvo (pid %d) was still running after %lld ms: killed\n",
+                 static_cast<int>(pid), static_cast<long long>(limit.count()));
+    kill(pid, SIGKILL);
+    (void)wait_within(pid, std::chrono::seconds(5), &raw);
+    return still_running;
+}
+
+pty::pty()
+{
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return;
+    const char* name = ptsname(master);
+    if (name != nullptr)
+        slave = open(name, O_RDWR | O_NOCTTY);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    // No output processing: the bytes arrive as ruvo wrote them, and a
+    // write cut short by a signal stops at any byte, not only where a
+    // "\n" would not fit as "\r\n".  No echo of what the test types.
+    termios mode{};
+    if (tcgetattr(slave, &mode) == 0) {
+        mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(slave, TCSANOW, &mode);
+    }
+}
+
+pty::~pty()
+{
+    close(master);
+    close_slave();
+}
+
+void pty::close_slave()
+{
+    if (slave >= 0)
+        close(slave);
+    slave = -1;
+}
+
+std::string drain(int fd, std::chrono::milliseconds how_long)
+{
+    std::string text;
+    (void)read_until(fd, &text, std::string::npos, how_long);
+    return text;
 }
 
 bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit)
@@ -105,20 +185,42 @@ scratch::~scratch()
     fs::remove_all(dir_, ec);
 }
 
-run_result scratch::run(const std::string& script) const
+run_result scratch::run(const std::string& script, std::chrono::milliseconds limit) const
 {
     const std::string file = dir_ + "/.script";
     const std::string text = "cd '" + dir_ + "' || exit 99\nunset RUVO_COLORS\nRUVO='" +
                              binary_under_test() + "'\n" + script + "\n";
     write_file(file, bytes(text.begin(), text.end()));
-    const std::string command =
-        "/bin/sh '" + file + "' >'" + dir_ + "/.out' 2>'" + dir_ + "/.err' </dev/null";
-    const int raw = std::system(command.c_str());
+    const std::string out = dir_ + "/.out";
+    const std::string err = dir_ + "/.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // A group of its own, so that a deadline can end the whole script.
+        setpgid(0, 0);
+        const int in = open("/dev/null", O_RDONLY);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0)
+            _exit(98);
+        execl("/bin/sh", "sh", file.c_str(), static_cast<char*>(nullptr));
+        _exit(97);
+    }
+    if (pid < 0)
+        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    setpgid(pid, pid);
+    int raw = 0;
+    const bool ended = wait_within(pid, limit, &raw);
+    if (!ended) {
+        kill(-pid, SIGKILL);
+        (void)wait_within(pid, std::chrono::seconds(5), &raw);
+    }
     run_result r;
-    r.out = read_file(dir_ + "/.out");
-    r.err = read_file(dir_ + "/.err");
-    if (raw != -1 && WIFEXITED(raw))
-        r.status = WEXITSTATUS(raw);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    r.status = ended ? status_of(raw) : still_running;
+    if (!ended)
+        r.err += "[the script was still running after " + std::to_string(limit.count()) +
+                 " ms: killed]\n";
     return r;
 }
 

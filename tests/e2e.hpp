@@ -31,8 +31,11 @@ class scratch {
     const std::string& dir() const { return dir_; }
 
     // Runs a /bin/sh script in the directory, with $RUVO naming the binary
-    // and RUVO_COLORS unset unless the script sets it.
-    run_result run(const std::string& script) const;
+    // and RUVO_COLORS unset unless the script sets it.  A script still
+    // running after `limit` is killed, with status still_running and a
+    // line saying so at the end of err.
+    run_result run(const std::string& script,
+                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
   private:
     std::string dir_;
@@ -44,12 +47,42 @@ class scratch {
 std::string binary_under_test();
 
 // Starts the binary under test with args, its standard input and output on
-// the descriptors given and its standard error inherited, and RUVO_COLORS
-// unset.  Returns its pid.
-pid_t start_ruvo(const std::vector<std::string>& args, int in, int out);
+// the descriptors given, its standard error on `err` (inherited for -1),
+// and RUVO_COLORS unset unless `env` sets it.  argv[0] is the binary's
+// path, or `name` where that is given.  Returns its pid.
+struct start_options {
+    int err = -1;
+    std::vector<std::string> env; // "NAME=value" added to the environment
+    const char* name = nullptr;   // argv[0]
+    bool own_group = false;       // in a process group of its own
+};
+pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
+                 const start_options& options = {});
 
 // Waits for pid to end: its exit status, or 128 + the signal that ended it.
-int wait_status(pid_t pid);
+// Past `limit` it kills the process, says so on standard error and returns
+// still_running, so that a test never waits longer than its own deadline.
+inline constexpr int still_running = -2;
+int wait_status(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// A pseudo-terminal: ruvo writes to the slave, the test reads the master.
+// Output processing is off, so the bytes arrive as ruvo wrote them.
+struct pty {
+    int master = -1;
+    int slave = -1;
+
+    pty();
+    ~pty();
+    pty(const pty&) = delete;
+    pty& operator=(const pty&) = delete;
+
+    // Once ruvo holds the slave, the master sees the end when ruvo ends.
+    void close_slave();
+};
+
+// What arrives on fd within `how_long`, or up to its end if that comes
+// first.  A terminal's master reports the end as an error.
+std::string drain(int fd, std::chrono::milliseconds how_long);
 
 // Reads fd into *text until it holds at least `size` bytes, its end (or a
 // read error) comes, or `limit` has passed.  Returns false on the time limit.

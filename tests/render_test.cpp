@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -106,6 +107,24 @@ class fed_pipe {
   private:
     std::thread writer_;
 };
+
+// Reads fd to its end, for at most 5 s; false if the end did not come.
+bool test_read_all(int fd, std::string* text)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    char buf[65536];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) == 1) {
+            const ssize_t got = read(fd, buf, sizeof buf);
+            if (got <= 0)
+                return true;
+            text->append(buf, static_cast<std::size_t>(got));
+        } else if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+}
 
 std::string dump_to_string(int in)
 {
@@ -282,6 +301,7 @@ TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
         {3 * block_size, block_size, -1}, // the start on a block boundary
         {3 * block_size, 1000, 1000 + static_cast<std::int64_t>(block_size) + 77},
         {3 * block_size, 70001, 140000},
+        {3 * block_size, 0, 70000}, // more than a block, from the start
     };
     for (const auto& c : cases) {
         const bytes data = test::random_bytes(c.length, static_cast<std::uint32_t>(c.start + 5));
@@ -291,12 +311,22 @@ TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
         const int file = seekable(data);
         EXPECT_EQ(dump_to_string(file), want)
             << "file " << c.length << ", " << c.start << "-" << c.end;
+        // Nothing past the end of the range was read.
+        if (c.end != -1) {
+            EXPECT_EQ(lseek(file, 0, SEEK_CUR), c.end) << "file, range " << c.start << "-" << c.end;
+        }
         close(file);
         // Pieces that do not divide a chunk, and pipe-sized ones.
         for (std::size_t piece : {std::size_t{1000}, std::size_t{4096}, block_size + 3}) {
             const fed_pipe pipe(data, piece);
             EXPECT_EQ(dump_to_string(pipe.fd), want) << "pipe " << c.length << ", " << c.start
                                                      << "-" << c.end << ", pieces of " << piece;
+            if (c.end == -1)
+                continue;
+            std::string rest;
+            EXPECT_TRUE(test_read_all(pipe.fd, &rest)) << "the pipe did not end within 5 s";
+            EXPECT_EQ(rest.size(), data.size() - static_cast<std::size_t>(c.end))
+                << "pipe, range " << c.start << "-" << c.end << ", pieces of " << piece;
         }
     }
 }
@@ -350,20 +380,113 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
 #endif
 
 // An input that can neither seek nor be read (the write end of a pipe):
-// the skip to the start fails.
+// the skip to the start fails.  What was drawn before (a header line, say)
+// is written out ahead of the message.
 TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
 {
     settings.range_start = 2000;
+    const std::string path = ::testing::TempDir() + "ruvo-seek-error.out";
     const std::string message =
         std::string("^[^\n]*: \\(while seeking\\) unreadable: ") + std::strerror(EBADF) + "\n$";
     EXPECT_EXIT(
         {
+            alarm(5); // a skip that never ends fails the test, not the run
             int fds[2];
-            if (pipe(fds) != 0)
+            const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (pipe(fds) != 0 || out < 0)
                 std::exit(3);
-            dump_stream(fds[1], "unreadable");
+            auto text = std::make_unique<text_out>(out);
+            text->put("drawn before\n", 13);
+            dump_stream(fds[1], "unreadable", *text);
         },
         ::testing::ExitedWithCode(1), message);
+    EXPECT_EQ(test::read_file(path), "drawn before\n");
+}
+
+// A start that the file system cannot hold: the seek is refused, and the
+// input ends there, without a byte read (reading to the start would take
+// minutes on a large sparse file).
+TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
+{
+    const std::string path = ::testing::TempDir() + "ruvo-sparse";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    unlink(path.c_str());
+    ASSERT_EQ(ftruncate(fd, 64 << 20), 0);
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    if (lseek(fd, largest, SEEK_SET) != -1) {
+        close(fd);
+        GTEST_SKIP() << "the file system of " << ::testing::TempDir()
+                     << " holds offsets up to 2^63 - 1: no seek to refuse";
+    }
+    ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    settings.range_start = largest - 10;
+    EXPECT_EQ(dump_to_string(fd), "");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0) << "bytes were read to reach the start";
+    close(fd);
+}
+
+// The last bytes below 2^63: no read may ask for bytes past the largest
+// offset, which the system refuses, so the last 1023 bytes are drawn.
+TEST_F(dump_fixture, TheLastBytesBelowTheLargestOffset)
+{
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    std::string dir = ::testing::TempDir();
+#if defined(__linux__)
+    if (access("/dev/shm", W_OK) == 0)
+        dir = "/dev/shm/"; // tmpfs takes files of 2^63 - 1 bytes
+#endif
+    const std::string path = dir + "ruvo-huge";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    unlink(path.c_str());
+    if (ftruncate(fd, largest) != 0) {
+        close(fd);
+        GTEST_SKIP() << "no file system here takes a file of 2^63 - 1 bytes (" << dir << ")";
+    }
+    settings.range_start = largest - 1023;
+    EXPECT_EQ(dump_to_string(fd),
+              reference_dump(bytes(1023, 0), static_cast<std::uint64_t>(largest - 1023), 64,
+                             default_palette));
+    close(fd);
+}
+
+// Outside text for a terminal: every control character becomes one '?',
+// everything else (UTF-8, and bytes that are no UTF-8 and no control)
+// stays as it is.
+TEST(NeutraliseControls, ControlCharactersBecomeQuestionMarks)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"\033]0;pwned\a", "?]0;pwned?"},
+        {"\033[2J", "?[2J"},
+        {"line\nbreak\ttab\rcr", "line?break?tab?cr"},
+        {"del\x7f", "del?"},
+        {"c1 \xc2\x80 \xc2\x9b \xc2\x9f", "c1 ? ? ?"}, // U+0080, U+009B, U+009F
+        {"raw c1 \x80\x9b\x9f", "raw c1 ???"},
+        {"not c1 \xc2\xa0 \xc2\xbf", "not c1 \xc2\xa0 \xc2\xbf"}, // U+00A0, U+00BF
+        {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80"},
+        {"bad \xff\xfe \xc3", "bad \xff\xfe \xc3"},
+        {"overlong \xc0\x9b", "overlong \xc0?"},      // C0 starts nothing
+        {"cut \xe2\x80", "cut \xe2?"},                // no third byte
+        {"\xe2\x80\x9b quote", "\xe2\x80\x9b quote"}, // U+201B, whole
+        {"surrogate \xed\xa0\x80", "surrogate \xed\xa0?"},
+        {"\xc2", "\xc2"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        std::string buf(std::strlen(c.in) + 1, 'x');
+        const std::size_t n = neutralise_controls(buf.data(), c.in);
+        EXPECT_EQ(std::string(buf.c_str()), c.out) << "from " << printable(c.in);
+        EXPECT_EQ(n, std::strlen(c.out));
+        // In place, as the option letters are rewritten.
+        std::string same = c.in;
+        neutralise_controls(same.data(), same.c_str());
+        EXPECT_EQ(std::string(same.c_str()), c.out) << "in place, from " << printable(c.in);
+    }
 }
 
 TEST_F(dump_fixture, WriteErrorEndsTheDump)
