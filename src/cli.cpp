@@ -2,6 +2,7 @@
 
 #include <err.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -229,9 +230,9 @@ int dump_files(char* const* names, int count)
 
 // A second description of the terminal on standard output, opened
 // non-blocking, for the reset that the signal handlers write; -1 where
-// there is none.  A handler must never wait: on a terminal whose output
-// is stopped (XOFF) or that nobody reads, a blocking write would keep a
-// dying process alive forever.  A description of its own, rather than
+// there is none.  A handler must never wait for long: on a terminal whose
+// output is stopped (XOFF) or that nobody reads, a blocking write would
+// keep a dying process alive forever.  A description of its own, rather than
 // switching standard output's to non-blocking for the write, leaves the
 // flags that the shell and every other process share untouched, even if
 // the process is killed halfway.
@@ -257,21 +258,41 @@ void open_reset_descriptor()
     (void)close(fd);
 }
 
-// Switches the terminal's colours off if that can be done at once, and
-// otherwise leaves it: the reset is a courtesy, never worth a wait.
-void reset_colours_without_waiting()
+// Writes the reset to a non-blocking descriptor, retrying while the
+// terminal has no room, for 100 ms at most.  A terminal that is busy
+// showing a dump takes it within a few milliseconds; one whose output is
+// stopped never will, and is left as it is.
+void write_reset(int fd)
 {
     constexpr char attributes_off[] = "\033[m";
+    const char* left = attributes_off;
+    std::size_t size = sizeof attributes_off - 1;
+    for (int tries = 0; size != 0 && tries < 50; ++tries) {
+        const ssize_t wrote = write(fd, left, size);
+        if (wrote > 0) {
+            left += wrote;
+            size -= static_cast<std::size_t>(wrote);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            (void)poll(nullptr, 0, 2);
+        } else {
+            return;
+        }
+    }
+}
+
+// Switches the terminal's colours off, without ever waiting long.
+void reset_colours_without_waiting()
+{
     if (reset_fd >= 0) {
-        (void)!write(reset_fd, attributes_off, sizeof attributes_off - 1);
+        write_reset(reset_fd);
         return;
     }
     // Without a description of its own, standard output's is made
-    // non-blocking for this one write.
+    // non-blocking for these writes.
     const int flags = fcntl(STDOUT_FILENO, F_GETFL);
     if (flags == -1 || fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == -1)
         return;
-    (void)!write(STDOUT_FILENO, attributes_off, sizeof attributes_off - 1);
+    write_reset(STDOUT_FILENO);
     (void)fcntl(STDOUT_FILENO, F_SETFL, flags);
 }
 
