@@ -1,0 +1,45 @@
+// A deadline for every test: one that runs past it is ended with a line
+// that names it, instead of holding up the whole run until ctest's own
+// timeout.  Tests that wait for a process, a pipe or a terminal have
+// shorter deadlines of their own; this one catches a loop in the code
+// under test that never ends.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned deadline_seconds = 30;
+
+char running[512]; // the test that is running, for the handler
+
+extern "C" void deadline_passed(int)
+{
+    constexpr char head[] = "\ndeadline: ";
+    constexpr char tail[] = " was still running after 30 s: ended\n";
+    (void)!write(STDERR_FILENO, head, sizeof head - 1);
+    (void)!write(STDERR_FILENO, running, std::strlen(running));
+    (void)!write(STDERR_FILENO, tail, sizeof tail - 1);
+    _exit(1);
+}
+
+class deadline : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& test) override
+    {
+        std::snprintf(running, sizeof running, "%s.%s", test.test_suite_name(), test.name());
+        alarm(deadline_seconds);
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override { alarm(0); }
+};
+
+[[maybe_unused]] const bool installed = [] {
+    (void)signal(SIGALRM, deadline_passed);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new deadline);
+    return true;
+}();
+
+} // namespace
