@@ -47,6 +47,16 @@ for flag in -fstack-clash-protection -fcf-protection; do
     esac
 done
 
+# The program needs the C library and nothing else.
+if command -v readelf >/dev/null 2>&1; then
+    needed=$(readelf -d "$scratch/root/usr/bin/ruvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+        paste -s -d ' ' -)
+    case $needed in
+    libc.so.*[0-9]) ;;
+    *) echo "the packaged ruvo needs $needed, not the C library alone"; exit 1 ;;
+    esac
+fi
+
 if command -v lintian >/dev/null 2>&1; then
     # As root it says so, which is no finding about the package.
     lintian -I --pedantic "$deb" 2>&1 | grep -v 'running with root privileges' \
