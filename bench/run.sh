@@ -3,7 +3,10 @@
 # the same number of output bytes made by block copies, no colour lookups)
 # and, if given, an earlier build of ruvo; on a file and through a pipe.
 # Then measures ruvo's peak resident memory on 1 MiB and 32 MiB, which
-# must be the same: ruvo streams.
+# must be the same: ruvo streams.  With an earlier build and valgrind, it
+# also counts both builds' instructions on the 1 MiB file: a figure that,
+# unlike the times, does not drift with the load of a shared machine or
+# with the order in which hyperfine runs the commands.
 #
 #   bench/run.sh [path/to/ruvo [path/to/earlier/ruvo]]    (default: build/ruvo)
 #
@@ -54,8 +57,17 @@ peak_kib() { # file: the largest of five runs, since the figure jitters
     done | sort -n | tail -n 1
 }
 
+instructions() { # binary: what callgrind counts for the 1 MiB file
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" "$out/random-1M" 2>&1 >/dev/null |
+        sed -n 's/.*Collected : *//p'
+}
+counts=
+if [ -n "$before" ] && command -v valgrind >/dev/null 2>&1; then
+    counts="$(instructions "$ruvo") $(instructions "$before")"
+fi
+
 python3 - "$out/file.json" "$out/pipe.json" "$(peak_kib "$out/random-1M")" \
-    "$(peak_kib "$out/random-32M")" "$ruvo_bytes" <<'PY'
+    "$(peak_kib "$out/random-32M")" "$ruvo_bytes" "$counts" <<'PY'
 import json, sys
 
 def load(path):
@@ -73,4 +85,8 @@ for title, path, labels in (("file, 32 MiB", sys.argv[1], names),
 print(f"output: {int(sys.argv[5]):,} bytes")
 print(f"ruvo peak RSS: 1 MiB input {sys.argv[3]} KiB, 32 MiB input {sys.argv[4]} KiB"
       "  (target: under 4096 KiB, equal)")
+if sys.argv[6]:
+    mine, theirs = (int(n) for n in sys.argv[6].split())
+    print(f"instructions, 1 MiB file: ruvo {mine:,}, earlier ruvo {theirs:,}"
+          f"  ({mine / theirs:.4f} x)")
 PY

@@ -107,8 +107,8 @@ const cli_case inputs[] = {
          std::string out;
          for (int i = 10; i < 50; ++i) {
              const std::string text = "file " + std::to_string(i);
-             out +=
-                 header("f" + std::to_string(i), i == 10) + dump(bytes(text.begin(), text.end()));
+             out += header(std::string("f").append(std::to_string(i)), i == 10) +
+                    dump(bytes(text.begin(), text.end()));
          }
          return out;
      },

@@ -110,13 +110,13 @@ TEST(ParseColours, TokensAsStrtolReadsThem)
     };
     for (const auto& c : cases) {
         colour_table table{};
-        const outcome got = parse(c.token + ("\n" + colours(255)), table);
+        const outcome got = parse(std::string(c.token).append("\n").append(colours(255)), table);
         EXPECT_EQ(got.status, colours_status::ok) << c.token;
         EXPECT_EQ(table[0], c.value) << c.token;
     }
     for (const char* bad : {"0x12g4", "12 345", "--1234", "1234-5", "0x    ", "0x"}) {
         colour_table table{};
-        const std::string text = bad + ("\n" + colours(255));
+        const std::string text = std::string(bad).append("\n").append(colours(255));
         const outcome got = parse(text, table);
         EXPECT_EQ(got.status, colours_status::bad_token) << bad;
     }
