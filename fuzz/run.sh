@@ -14,7 +14,7 @@ seconds=${2:-30}
 out=$build/fuzz-findings
 mkdir -p "$out"
 
-for target in range colours render; do
+for target in range colours render visible; do
     fuzzer=$build/fuzz/fuzz_$target
     echo "fuzz: $target: replaying $(ls "$here/corpus/$target" | wc -l) seeds"
     "$fuzzer" -runs=0 "$here/corpus/$target" 2>"$out/$target-replay.log" ||
