@@ -151,7 +151,7 @@ def run_block(name, block, failures, counts):
             script = "".join(c + "\n" for c in prelude)
             script += "".join(c + " >/dev/null 2>&1\n" for c in before) + command + "\n"
             r = subprocess.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
-                               timeout=20)
+                               stdin=subprocess.DEVNULL, timeout=20)
             out = r.stdout.decode("utf-8", "replace")
             err = r.stderr.decode("utf-8", "replace")
             shown = command.splitlines()[0]
