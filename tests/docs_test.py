@@ -150,11 +150,15 @@ def run_block(name, block, failures, counts):
                 continue
             script = "".join(c + "\n" for c in prelude)
             script += "".join(c + " >/dev/null 2>&1\n" for c in before) + command + "\n"
-            r = subprocess.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
-                               stdin=subprocess.DEVNULL, timeout=20)
+            shown = command.splitlines()[0]
+            try:
+                r = subprocess.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
+                                   stdin=subprocess.DEVNULL, timeout=20)
+            except subprocess.TimeoutExpired:
+                failures.append(f"{name}: {shown}\n  was still running after 20 s")
+                continue
             out = r.stdout.decode("utf-8", "replace")
             err = r.stderr.decode("utf-8", "replace")
-            shown = command.splitlines()[0]
             if expected:
                 want = "\n".join(expected) + "\n"
                 if out + err != want:
