@@ -94,7 +94,7 @@ musl() {
     for f in src/*.cpp; do
         clang++ --target=x86_64-linux-musl -nostdinc -nostdinc++ -isystem $llvm/include/c++/v1 \
             -isystem "$resources/include" -isystem /usr/include/x86_64-linux-musl \
-            -std=c++20 -O2 -D_FILE_OFFSET_BITS=64 "${warnings[@]}" \
+            -std=c++20 -O2 -fno-exceptions -D_FILE_OFFSET_BITS=64 "${warnings[@]}" \
             -c "$f" -o "$work/musl/$(basename "$f" .cpp).o" || return 1
         objects+=("$work/musl/$(basename "$f" .cpp).o")
     done
