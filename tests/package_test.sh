@@ -5,11 +5,14 @@
 # installed, must have nothing at all to say, pedantic notes included.
 # Skipped (77) where dpkg-deb is missing.
 #
-#   tests/package_test.sh BUILD_DIR [hardened|plain|sanitized]
+#   tests/package_test.sh BUILD_DIR [hardened|hardened-clang|plain|sanitized]
 #
 # A plain build (debug, -DRUVO_HARDEN=OFF) is not hardened, and a
 # sanitized one also links the sanitizers' libraries: their packages are
-# checked for everything else.
+# checked for everything else.  clang cannot fortify the printf family
+# with glibc's headers, so a clang build calls no function that lintian
+# counts as fortified (hardening-check still finds __memmove_chk); that
+# one lintian note is expected of it.
 set -eu
 build=$1
 kind=${2:-hardened}
@@ -32,7 +35,7 @@ sh "$(dirname "$0")/installed_tree.sh" "$scratch/root/usr"
 # binary.  The stack-clash and control-flow flags leave no mark that it
 # can find in a program this small, so those are checked on the compile
 # line of the build the package came from.
-if [ "$kind" != hardened ]; then
+if [ "${kind%-clang}" != hardened ]; then
     echo "a $kind build: the hardening is not checked"
 elif command -v hardening-check >/dev/null 2>&1; then
     hardening-check "$scratch/root/usr/bin/ruvo" >"$scratch/hardening.log" 2>&1 || true
@@ -70,7 +73,11 @@ if command -v lintian >/dev/null 2>&1; then
     # As root it says so, which is no finding about the package; a plain
     # build lacks the hardening by design.
     ignore='running with root privileges'
-    [ "$kind" = hardened ] || ignore="$ignore|hardening-no-"
+    case $kind in
+    hardened) ;;
+    hardened-clang) ignore="$ignore|hardening-no-fortify-functions" ;;
+    *) ignore="$ignore|hardening-no-" ;;
+    esac
     lintian -I --pedantic "$deb" 2>&1 | grep -E -v "$ignore" >"$scratch/lintian.log" || true
     if [ -s "$scratch/lintian.log" ]; then
         cat "$scratch/lintian.log"
