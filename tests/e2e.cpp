@@ -149,26 +149,6 @@ std::string drain(int fd, std::chrono::milliseconds how_long)
     return text;
 }
 
-bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    char buf[65536];
-    while (text->size() < size) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            continue;
-        const ssize_t got = read(fd, buf, sizeof buf);
-        if (got <= 0) // the end, or a terminal's master once the slave is gone
-            break;
-        text->append(buf, static_cast<std::size_t>(got));
-    }
-    return true;
-}
-
 scratch::scratch(const std::map<std::string, bytes>& files)
 {
     std::string pattern = (fs::temp_directory_path() / "ruvo-e2e-XXXXXX").string();

@@ -84,10 +84,6 @@ struct pty {
 // first.  A terminal's master reports the end as an error.
 std::string drain(int fd, std::chrono::milliseconds how_long);
 
-// Reads fd into *text until it holds at least `size` bytes, its end (or a
-// read error) comes, or `limit` has passed.  Returns false on the time limit.
-bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
-
 // The system's text for errno value e, as a pattern for stderr_matches:
 // this C library's own text when the binary under test was built with the
 // tests, else "<any>", since another build may use another C library's

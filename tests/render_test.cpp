@@ -108,24 +108,6 @@ class fed_pipe {
     std::thread writer_;
 };
 
-// Reads fd to its end, for at most 5 s; false if the end did not come.
-bool test_read_all(int fd, std::string* text)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    char buf[65536];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) == 1) {
-            const ssize_t got = read(fd, buf, sizeof buf);
-            if (got <= 0)
-                return true;
-            text->append(buf, static_cast<std::size_t>(got));
-        } else if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-    }
-}
-
 std::string dump_to_string(int in)
 {
     std::FILE* f = std::tmpfile();
@@ -324,7 +306,9 @@ TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
             if (c.end == -1)
                 continue;
             std::string rest;
-            EXPECT_TRUE(test_read_all(pipe.fd, &rest)) << "the pipe did not end within 5 s";
+            EXPECT_TRUE(
+                test::read_until(pipe.fd, &rest, std::string::npos, std::chrono::seconds(5)))
+                << "the pipe did not end within 5 s";
             EXPECT_EQ(rest.size(), data.size() - static_cast<std::size_t>(c.end))
                 << "pipe, range " << c.start << "-" << c.end << ", pieces of " << piece;
         }

@@ -3,6 +3,7 @@
 #ifndef RUVO_TESTS_SUPPORT_HPP
 #define RUVO_TESTS_SUPPORT_HPP
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ std::string printable(const std::string& s);
 // Writes data to path, replacing it.
 void write_file(const std::string& path, const bytes& data);
 std::string read_file(const std::string& path);
+
+// Reads fd into *text until it holds at least `size` bytes, its end (or a
+// read error) comes, or `limit` has passed.  Returns false on the time limit.
+bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
 
 // "\n" before every header but the first one; bold name.
 std::string header(const std::string& name, bool first);
