@@ -50,27 +50,35 @@ LABEL = re.compile(r"^ {0,4}[0-9a-f]{4,} \033\[")
 HEADER = re.compile(r"^====> \033\[1m.*\033\[m <====$")
 
 
+def add_line(block, text):
+    """Adds one line of an example block: a command, a continuation of the
+    command above (two more columns in), or a line of its output."""
+    if text.startswith("$ "):
+        block.append([text[2:], []])
+    elif not block:
+        return
+    elif text.startswith("  "):
+        block[-1][0] += "\n" + text[2:]
+    else:
+        block[-1][1].append(text)
+
+
 def readme_blocks(path):
     """Blocks of (command, expected lines) from indented code blocks."""
     blocks, block, base = [], None, 0
     for line in open(path, encoding="utf-8").read().split("\n"):
-        m = re.match(r"^( {4,})\$ (.*)$", line)
+        m = re.match(r"^( {4,})\$ ", line)
         if block is None:
             if m:
                 base = len(m.group(1))
-                block = [[m.group(2), []]]
+                block = []
+                add_line(block, line[base:])
             continue
         if not line.strip() or len(line) - len(line.lstrip(" ")) < base:
             blocks.append(block)
             block = None
             continue
-        text = line[base:]
-        if text.startswith("$ "):
-            block.append([text[2:], []])
-        elif text.startswith("  "):
-            block[-1][0] += "\n" + text[2:]
-        else:
-            block[-1][1].append(text)
+        add_line(block, line[base:])
     if block:
         blocks.append(block)
     return blocks
@@ -94,13 +102,7 @@ def man_blocks(path):
                 blocks.append(block)
             block = None
         elif block is not None:
-            text = unroff(line)
-            if text.startswith("$ "):
-                block.append([text[2:], []])
-            elif text.startswith("  ") and block:
-                block[-1][0] += "\n" + text[2:]
-            elif block:
-                block[-1][1].append(text)
+            add_line(block, unroff(line))
     return blocks
 
 

@@ -1,7 +1,6 @@
 #include "e2e.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
