@@ -1,10 +1,11 @@
 #include "cli.hpp"
 
 #include <err.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -216,7 +217,10 @@ int dump_files(char* const* names, int count)
 {
     int status = 0;
     for (int i = 0; i < count; ++i) {
-        std::FILE* in = std::fopen(names[i], "r");
+        std::FILE* in = nullptr;
+        do // a FIFO waits in open(2) for its writer: a signal may come
+            in = std::fopen(names[i], "r");
+        while (in == nullptr && errno == EINTR);
         if (in == nullptr) {
             warn("%s", shown_text(names[i], STDERR_FILENO).c_str());
             status = 1;
@@ -228,79 +232,85 @@ int dump_files(char* const* names, int count)
     return status;
 }
 
-// A second description of the terminal on standard output, opened
-// non-blocking, for the reset that the signal handlers write; -1 where
-// there is none.  A handler must never wait for long: on a terminal whose
-// output is stopped (XOFF) or that nobody reads, a blocking write would
-// keep a dying process alive forever.  A description of its own, rather than
-// switching standard output's to non-blocking for the write, leaves the
-// flags that the shell and every other process share untouched, even if
-// the process is killed halfway.
-int reset_fd = -1;
+// The reset the signal handlers write to the terminal: all attributes off.
+constexpr char attributes_off[] = "\033[m";
 
-void open_reset_descriptor()
+// How long a handler waits for room on the terminal, in all.  A terminal
+// busy showing a dump takes the reset within a few milliseconds; one whose
+// output is stopped (XOFF) or that nobody reads never will, and is left
+// as it is.
+constexpr int reset_wait_ms = 100;
+
+// Milliseconds since `since`, on the monotonic clock.
+long elapsed_ms(const timespec& since)
 {
-    const char* name = ttyname(STDOUT_FILENO);
-    if (name == nullptr)
-        return;
-    const int fd = open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    // The same terminal, not another one under that name (the master of
-    // a pseudo-terminal has a name that opens a new one).
-    struct stat mine {};
-    struct stat out {};
-    if (fstat(fd, &mine) == 0 && fstat(STDOUT_FILENO, &out) == 0 && S_ISCHR(mine.st_mode) &&
-        mine.st_rdev == out.st_rdev) {
-        reset_fd = fd;
-        return;
-    }
-    (void)close(fd);
+    timespec now{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
 }
 
-// Writes the reset to a non-blocking descriptor, retrying while the
-// terminal has no room, for 100 ms at most.  A terminal that is busy
-// showing a dump takes it within a few milliseconds; one whose output is
-// stopped never will, and is left as it is.
-void write_reset(int fd)
+// True when a write to the terminal on standard output would not stop the
+// process: it is in the terminal's foreground process group, or the
+// terminal lets background jobs write (no tostop), or it is not the
+// process's controlling terminal at all.  A background job that wrote with
+// tostop set would be stopped by SIGTTOU inside its handler, and a kill
+// would never end it.
+bool may_write_to_terminal()
 {
-    constexpr char attributes_off[] = "\033[m";
-    const char* left = attributes_off;
-    std::size_t size = sizeof attributes_off - 1;
-    for (int tries = 0; size != 0 && tries < 50; ++tries) {
-        const ssize_t wrote = write(fd, left, size);
-        if (wrote > 0) {
-            left += wrote;
-            size -= static_cast<std::size_t>(wrote);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            (void)poll(nullptr, 0, 2);
-        } else {
-            return;
-        }
-    }
+    const pid_t foreground = tcgetpgrp(STDOUT_FILENO);
+    if (foreground == -1 || foreground == getpgrp())
+        return true;
+    termios mode{};
+    return tcgetattr(STDOUT_FILENO, &mode) == 0 && (mode.c_lflag & TOSTOP) == 0;
 }
 
-// Switches the terminal's colours off, without ever waiting long.
-void reset_colours_without_waiting()
+// Wakes a write that is stuck despite the wait for room; does nothing else.
+extern "C" void interrupt_write(int /*sig*/) {}
+
+// Writes the reset to standard output itself, without ever waiting long
+// and without changing anything that outlives the process: no descriptor
+// is opened and no flag of the description that the shell shares is
+// touched.  Each byte waits for POLLOUT first.  On Linux and the BSDs a
+// terminal reports POLLOUT only with room for at least one byte, so one
+// byte then goes without blocking; for the case where another writer takes
+// that room first, an alarm interrupts the write after a second.
+void reset_colours()
 {
-    if (reset_fd >= 0) {
-        write_reset(reset_fd);
+    if (!may_write_to_terminal())
         return;
+    struct sigaction wake {};
+    struct sigaction old_alarm {};
+    wake.sa_handler = interrupt_write; // no SA_RESTART: the write returns
+    sigemptyset(&wake.sa_mask);
+    (void)sigaction(SIGALRM, &wake, &old_alarm);
+    const unsigned old_timer = alarm(1);
+    timespec start{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &start);
+    std::size_t sent = 0;
+    while (sent < sizeof attributes_off - 1) {
+        const long left = reset_wait_ms - elapsed_ms(start);
+        pollfd room{STDOUT_FILENO, POLLOUT, 0};
+        if (left <= 0 || poll(&room, 1, static_cast<int>(left)) != 1 ||
+            (room.revents & POLLOUT) == 0)
+            break;
+        const ssize_t wrote = write(STDOUT_FILENO, attributes_off + sent, 1);
+        if (wrote == 1)
+            ++sent;
+        else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+            break;
     }
-    // Without a description of its own, standard output's is made
-    // non-blocking for these writes.
-    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
-    if (flags == -1 || fcntl(STDOUT_FILENO, F_SETFL, flags | O_NONBLOCK) == -1)
-        return;
-    write_reset(STDOUT_FILENO);
-    (void)fcntl(STDOUT_FILENO, F_SETFL, flags);
+    (void)alarm(old_timer);
+    (void)sigaction(SIGALRM, &old_alarm, nullptr);
 }
 
 // Sets sig's action to the handler, or to the default action for nullptr.
+// Calls that a handler interrupts carry on as if nothing had happened: a
+// stop and `fg` in the middle of opening a FIFO, say, must not fail it.
 void set_action(int sig, void (*handler)(int))
 {
     struct sigaction act {};
     act.sa_handler = handler != nullptr ? handler : SIG_DFL;
+    act.sa_flags = SA_RESTART;
     sigemptyset(&act.sa_mask);
     (void)sigaction(sig, &act, nullptr);
 }
@@ -322,7 +332,7 @@ void take_default_action(int sig)
 // cut short by the signal, since an ESC starts a new one.
 extern "C" void reset_colours_and_die(int sig)
 {
-    reset_colours_without_waiting();
+    reset_colours();
     // Delivered at once, by the default action: the process ends by the
     // signal that arrived, as it would have without this handler.
     take_default_action(sig);
@@ -330,12 +340,14 @@ extern "C" void reset_colours_and_die(int sig)
 
 // Stops the process (Ctrl-Z), after switching the colours off so that the
 // shell's messages and prompt come out in the terminal's own colours.
-// Runs on when continued, ready for the next stop.
+// Runs on when continued, ready for the next stop, and counts the stop so
+// that the writer resends whatever sequence the stop cut short.
 extern "C" void reset_colours_and_stop(int sig)
 {
     const int saved_errno = errno;
-    reset_colours_without_waiting();
+    reset_colours();
     take_default_action(sig);
+    output_stops = output_stops + 1;
     set_action(sig, reset_colours_and_stop);
     errno = saved_errno;
 }
@@ -348,7 +360,6 @@ void reset_colours_on_signals()
 {
     if (isatty(STDOUT_FILENO) == 0)
         return;
-    open_reset_descriptor();
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
         struct sigaction old {};
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
@@ -359,6 +370,8 @@ void reset_colours_on_signals()
 
 // The name messages give the program: the base name it was run under, or
 // "ruvo" where that is empty (an empty argv[0], or one ending in '/').
+// Every message begins with it, so on a terminal its control characters
+// are neutralised in place, as for any other outside text.
 char* program_name(char* argv0)
 {
     static char fallback[] = "ruvo";
@@ -366,7 +379,11 @@ char* program_name(char* argv0)
         return fallback;
     char* slash = std::strrchr(argv0, '/');
     char* base = slash != nullptr ? slash + 1 : argv0;
-    return *base != '\0' ? base : fallback;
+    if (*base == '\0')
+        return fallback;
+    if (isatty(STDERR_FILENO) != 0)
+        neutralise_controls(base, base);
+    return base;
 }
 
 // Makes err(3) and warn(3) use that name too: by default they take the

@@ -19,6 +19,7 @@ static_assert(sizeof(off_t) == 8, "build with large file support");
 
 dump_settings settings;
 cell_strings cells;
+volatile std::sig_atomic_t output_stops = 0;
 
 namespace {
 
@@ -86,18 +87,28 @@ void wait_until_ready(int fd, short events)
     (void)poll(&p, 1, -1);
 }
 
-// Writes all n bytes of text to fd, however many calls it takes.
+// Writes all n bytes of text to fd, however many calls it takes.  When
+// the process was stopped in the middle (Ctrl-Z, then `fg`), the terminal's
+// colours were switched off and the shell has written to it since: the
+// text goes on from the start of the cell or sequence that the stop cut
+// short, never from its middle.
 void write_all(int fd, const char* text, std::size_t n)
 {
-    while (n != 0) {
-        const ssize_t wrote = write(fd, text, n);
+    const char* const start = text;
+    const char* const end = text + n;
+    std::sig_atomic_t stops = output_stops;
+    while (text != end) {
+        const ssize_t wrote = write(fd, text, static_cast<std::size_t>(end - text));
         if (wrote >= 0) {
             text += wrote;
-            n -= static_cast<std::size_t>(wrote);
         } else if (left_non_blocking()) {
             wait_until_ready(fd, POLLOUT);
         } else if (errno != EINTR) {
             err(1, "stdout");
+        }
+        if (stops != output_stops && text != end) {
+            stops = output_stops;
+            text = start + resume_point(start, static_cast<std::size_t>(text - start));
         }
     }
 }
@@ -160,14 +171,19 @@ void seek_to_start(input& in, const char* name, std::int64_t start, unsigned cha
 {
     if (lseek(in.fd, static_cast<off_t>(start), SEEK_SET) != -1)
         return;
-    // A regular file or a block device that refuses the offset cannot
-    // hold a byte there (it lies past the largest file or the device's
-    // end): the input ends before the range.  Reading up to it instead
-    // could take minutes, for nothing.  Only streams are skipped by reading.
-    if (!in.may_wait) {
+    // A regular file or a block device that refuses the offset as invalid
+    // cannot hold a byte there (it lies past the largest file or the
+    // device's end): the input ends before the range.  Reading up to it
+    // instead could take minutes, for nothing.
+    if (errno == EINVAL && !in.may_wait && start != 0) {
         in.eof = true;
         return;
     }
+    // Anything else that does not seek is a stream, whatever its type: a
+    // pipe, a terminal, or a file that behaves like one (trace_pipe, many
+    // FUSE files).  Its bytes come when they come, and only reading moves
+    // it forward; from offset 0 there is nothing to skip.
+    in.may_wait = true;
     auto left = static_cast<std::uint64_t>(start);
     while (left != 0 && !in.eof && in.error == 0)
         left -=
@@ -284,6 +300,39 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
         p += line_end_size;
     }
     return static_cast<std::size_t>(p - out);
+}
+
+std::size_t resume_point(const char* text, std::size_t cut)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::size_t line = cut;
+    while (line != 0 && s[line - 1] != '\n')
+        --line;
+    // After the last character of the line shown whole.
+    std::size_t shown = line;
+    for (std::size_t i = line; i < cut;) {
+        if (s[i] == 0x1b) { // ESC, '[', parameters, a final byte
+            std::size_t j = i + 1;
+            if (j < cut && s[j] == '[')
+                for (++j; j < cut && (s[j] < 0x40 || s[j] > 0x7e); ++j) {
+                }
+            if (j >= cut)
+                break;
+            i = j + 1;
+            continue;
+        }
+        const std::size_t size = s[i] >= 0xf0 ? 4 : s[i] >= 0xe0 ? 3 : s[i] >= 0xc0 ? 2 : 1;
+        if (size > cut - i)
+            break;
+        i += size;
+        shown = i;
+    }
+    // The sequences after that character belong to the cell that was cut
+    // (or to the line's end); with none, the cut fell inside a character.
+    for (std::size_t i = shown; i < cut; ++i)
+        if (s[i] == 0x1b)
+            return i;
+    return shown;
 }
 
 void text_out::put(const char* text, std::size_t n)

@@ -3,6 +3,7 @@
 #ifndef RUVO_RENDER_HPP
 #define RUVO_RENDER_HPP
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -101,6 +102,17 @@ class text_out {
 
 // The batch for descriptor 1.
 text_out& standard_output();
+
+// How often the process has come back from a stop (Ctrl-Z): the handler
+// of SIGTSTP counts, the writer looks.
+extern volatile std::sig_atomic_t output_stops;
+
+// Where to go on with terminal text after a stop, when its first `cut`
+// bytes have been written: the start of the cell or escape sequence that
+// holds the cut, or of the character cut in two, else `cut` itself.  A
+// stopped dump's colours were switched off, and a cell sent again whole
+// draws as it would have.
+std::size_t resume_point(const char* text, std::size_t cut);
 
 // Rewrites text so that a terminal shows it as text, never as a command:
 // each control character (C0, DEL, and C1 whether as the UTF-8 sequences

@@ -336,6 +336,8 @@ const cli_case faults[] = {
     {"input_opened_for_writing_too",
      "cp a f; $RUVO f 1<>f; echo \"status $?\"; cmp a f && echo same",
      [] { return std::string("status 1\nsame\n"); }, "ruvo: f: input file is output file\n", 0},
+    {"one_byte_input_appended_to", "printf x >f; $RUVO f >>f; echo \"status $?\"; cat f",
+     [] { return std::string("status 1\nx"); }, "ruvo: f: input file is output file\n", 0},
     {"truncated_by_the_shell", "cp a f; $RUVO f >f; echo \"status $?\"; [ -s f ] || echo empty",
      [] { return std::string("status 0\nempty\n"); }, "", 0},
     // A start that no regular file can reach ends at once, without
@@ -391,6 +393,30 @@ TEST(program_name, MessagesNameTheProgramByItsBaseName)
             }
         }
     }
+}
+
+// With no arguments at all, not even the program's name, ruvo reads
+// standard input.  (Linux gives such a program one empty argument.)
+TEST(program_name, NoArgumentsAtAllDumpsStandardInput)
+{
+    const scratch dir({{"three", three}});
+    const int in = open((dir.dir() + "/three").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(in, 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    fcntl(out[0], F_SETFD, FD_CLOEXEC);
+    fcntl(out[1], F_SETFD, FD_CLOEXEC);
+    start_options how;
+    how.no_arguments = true;
+    const pid_t pid = start_ruvo({}, in, out[1], how);
+    close(in);
+    close(out[1]);
+    std::string text;
+    EXPECT_TRUE(read_until(out[0], &text, std::string::npos, std::chrono::seconds(5)))
+        << "no end of standard output within 5 s";
+    close(out[0]);
+    EXPECT_EQ(wait_status(pid), 0);
+    EXPECT_EQ(printable(text), printable(dump(three)));
 }
 
 } // namespace

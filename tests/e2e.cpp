@@ -1,7 +1,9 @@
 #include "e2e.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -45,9 +47,21 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    if (options.no_arguments)
+        argv = {nullptr};
+    const auto replaced = [&options](const char* entry) {
+        if (std::strncmp(entry, "RUVO_COLORS=", 12) == 0)
+            return true;
+        for (const auto& e : options.env) {
+            const std::size_t name = e.find('=') + 1;
+            if (std::strncmp(entry, e.c_str(), name) == 0)
+                return true;
+        }
+        return false;
+    };
     std::vector<char*> envp;
     for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "RUVO_COLORS=", 12) != 0)
+        if (!replaced(*e))
             envp.push_back(*e);
     for (const auto& e : options.env)
         envp.push_back(const_cast<char*>(e.c_str()));
@@ -60,6 +74,19 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
             (options.err >= 0 && dup2(options.err, STDERR_FILENO) < 0) ||
             (options.own_group && setpgid(0, 0) != 0))
             _exit(127);
+        if (options.user > 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
+            _exit(127);
+        if (options.close_err)
+            close(STDERR_FILENO);
+        if (options.max_files > 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
+            const rlimit limit{static_cast<rlim_t>(options.max_files),
+                               static_cast<rlim_t>(options.max_files)};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                _exit(127);
+        }
         execve(binary.c_str(), argv.data(), envp.data());
         _exit(127);
     }

@@ -52,9 +52,13 @@ std::string binary_under_test();
 // path, or `name` where that is given.  Returns its pid.
 struct start_options {
     int err = -1;
-    std::vector<std::string> env; // "NAME=value" added to the environment
+    bool close_err = false;       // standard error closed instead
+    std::vector<std::string> env; // "NAME=value", in place of any inherited NAME
     const char* name = nullptr;   // argv[0]
+    bool no_arguments = false;    // an empty argument vector, not even argv[0]
     bool own_group = false;       // in a process group of its own
+    int max_files = 0;            // where > 0: RLIMIT_NOFILE, with only 0, 1 and 2 open
+    uid_t user = 0;               // where > 0: run as that user and group (needs root)
 };
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});

@@ -29,7 +29,8 @@ struct seen {
 
 // Runs ruvo with both outputs on one pseudo-terminal: `out` is all there
 // is, in the order it came.
-seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                   const char* name = nullptr)
 {
     pty term;
     if (term.slave < 0)
@@ -38,6 +39,7 @@ seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::
     start_options how;
     how.err = term.slave;
     how.env = env;
+    how.name = name;
     const pid_t pid = start_ruvo(args, null, term.slave, how);
     close(null);
     term.close_slave();
@@ -48,7 +50,8 @@ seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::
 }
 
 // Runs ruvo with its outputs on two pipes.
-seen into_pipes(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+seen into_pipes(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                const char* name = nullptr)
 {
     int out[2];
     int err[2];
@@ -60,6 +63,7 @@ seen into_pipes(const std::vector<std::string>& args, const std::vector<std::str
     start_options how;
     how.err = err[1];
     how.env = env;
+    how.name = name;
     const pid_t pid = start_ruvo(args, null, out[1], how);
     close(null);
     close(out[1]);
@@ -178,15 +182,36 @@ TEST(outside_text, MessagesShowNoControlCharacterOnATerminal)
 }
 
 // getopt quotes an unknown option letter; an escape as that letter is
-// shown as '?' on a terminal.
+// shown as '?' on a terminal, in the first argument or a later one.
 TEST(outside_text, UnknownOptionLetterShowsNoControlCharacterOnATerminal)
 {
-    const seen term = on_a_terminal({"-w8", "-\033"});
-    EXPECT_EQ(term.status, 1);
-    EXPECT_EQ(term.out.find('\033'), std::string::npos) << printable(term.out);
-    EXPECT_NE(term.out.find("usage: ruvo"), std::string::npos) << printable(term.out);
-    const seen piped = into_pipes({"-w8", "-\033"});
-    EXPECT_NE(piped.err.find('\033'), std::string::npos) << printable(piped.err);
+    for (const auto& args :
+         {std::vector<std::string>{"-w8", "-\033"}, std::vector<std::string>{"-\033"}}) {
+        SCOPED_TRACE(printable(args.back()) + " as argument " + std::to_string(args.size()));
+        const seen term = on_a_terminal(args);
+        EXPECT_EQ(term.status, 1);
+        EXPECT_EQ(term.out.find('\033'), std::string::npos) << printable(term.out);
+        EXPECT_NE(term.out.find("usage: ruvo"), std::string::npos) << printable(term.out);
+        const seen piped = into_pipes(args);
+        EXPECT_NE(piped.err.find('\033'), std::string::npos) << printable(piped.err);
+    }
+}
+
+// The name ruvo was run under begins every message, its own and getopt's:
+// on a terminal it too shows no control character.
+TEST(outside_text, ProgramNameShowsNoControlCharacterOnATerminal)
+{
+    const char* name = "\033]0;TITLE\007ruvo";
+    for (const auto& args :
+         {std::vector<std::string>{"/nonexistent"}, std::vector<std::string>{"-x"}}) {
+        SCOPED_TRACE(args[0]);
+        const seen term = on_a_terminal(args, {}, name);
+        EXPECT_EQ(term.status, 1);
+        EXPECT_EQ(term.out.rfind("?]0;TITLE?ruvo: ", 0), 0u) << printable(term.out);
+        EXPECT_EQ(term.out.find('\033'), std::string::npos) << printable(term.out);
+        const seen piped = into_pipes(args, {}, name);
+        EXPECT_EQ(piped.err.rfind(std::string(name) + ": ", 0), 0u) << printable(piped.err);
+    }
 }
 
 } // namespace

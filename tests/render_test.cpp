@@ -475,6 +475,44 @@ TEST(NeutraliseControls, ControlCharactersBecomeQuestionMarks)
     }
 }
 
+// Every bound of a well-formed UTF-8 sequence, and the value beside it.
+// The trailing 0x85 is a C1 control when it stands alone, so a sequence
+// taken one byte too short or too long shows up as a '?' more or less.
+TEST(NeutraliseControls, UTF8BoundsAndTheirNeighbours)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"\xc1\x85", "\xc1?"},                    // C1: no lead byte
+        {"\xc2\x85", "?"},                        // C2: U+0085, a control
+        {"\xdf\x85", "\xdf\x85"},                 // DF: the last 2-byte lead
+        {"\xe0\xa0\x85", "\xe0\xa0\x85"},         // E0: a 3-byte lead, A0 its least
+        {"\xe0\x9f\x85", "\xe0??"},               // E0 9F: overlong
+        {"\xef\x85\x85", "\xef\x85\x85"},         // EF: the last 3-byte lead
+        {"\xed\x9f\x85", "\xed\x9f\x85"},         // ED 9F: below the surrogates
+        {"\xed\xa0\x85", "\xed\xa0?"},            // ED A0: a surrogate
+        {"\xf0\x90\x85\x85", "\xf0\x90\x85\x85"}, // F0: a 4-byte lead, 90 its least
+        {"\xf0\x8f\x85\x85", "\xf0???"},          // F0 8F: overlong
+        {"\xf4\x8f\x85\x85", "\xf4\x8f\x85\x85"}, // F4 8F: U+10FFFF's neighbourhood
+        {"\xf4\x90\x85\x85", "\xf4???"},          // F4 90: above U+10FFFF
+        {"\xf5\x80\x85\x85", "\xf5???"},          // F5: no lead byte
+        {"\xe1\x80\x85", "\xe1\x80\x85"},         // continuation: 80 the least
+        {"\xe1\x7f\x85", "\xe1??"},               // 7F is none
+        {"\xe1\xbf\x85", "\xe1\xbf\x85"},         // BF the greatest
+        {"\xe1\xc0\x85", "\xe1\xc0?"},            // C0 is none
+        {"\xe1\x85\x80", "\xe1\x85\x80"},         // the same for a third byte
+        {"\xe1\x85\x7f", "\xe1??"},
+        {"\xe1\x85\xbf", "\xe1\x85\xbf"},
+        {"\xe1\x85\xc0", "\xe1?\xc0"},
+    };
+    for (const auto& c : cases) {
+        std::string buf(std::strlen(c.in) + 1, 'x');
+        neutralise_controls(buf.data(), c.in);
+        EXPECT_EQ(printable(buf.c_str()), printable(c.out)) << "from " << printable(c.in);
+    }
+}
+
 TEST_F(dump_fixture, WriteErrorEndsTheDump)
 {
     if (access("/dev/full", W_OK) != 0)

@@ -7,14 +7,18 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "e2e.hpp"
 #include "support.hpp"
@@ -177,42 +181,84 @@ const stuck_case stuck[] = {
 INSTANTIATE_TEST_SUITE_P(stuck, on_a_stuck_terminal, ::testing::ValuesIn(stuck),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Reads one byte from fd within `limit`; -1 if none came.
-int read_byte(int fd, std::chrono::milliseconds limit)
-{
-    pollfd p{fd, POLLIN, 0};
-    unsigned char b = 0;
-    if (poll(&p, 1, static_cast<int>(limit.count())) != 1 || read(fd, &b, 1) != 1)
-        return -1;
-    return b;
-}
+// A shell with job control, as far as these tests need one: a session of
+// its own on the terminal, and ruvo as a job in a process group of its own,
+// in the foreground or in the background, with its standard output and
+// error on the terminal.  The shell reports each change of the job's state,
+// as `wait` with WUNTRACED sees it.  (A job needs a parent in its session:
+// a group without one is orphaned, and the system discards stop signals
+// sent to it.)
+class job_shell {
+  public:
+    struct event {
+        char kind = 0; // 'S' stopped, 'E' exited, 'K' killed by a signal; 0: none came
+        int value = 0; // the stop signal, the exit status, the fatal signal
+    };
 
-// Ctrl-Z as a shell with job control sees it: ruvo runs in a process group
-// of its own, in the foreground of its controlling terminal, under a
-// parent in the same session (a group without one is orphaned, and the
-// system discards stop signals sent to it).  The colours go off before
-// the stop, and after SIGCONT the dump goes on where it was.
-TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
-{
-    pty term;
-    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    const char* slave_name = ptsname(term.master);
-    ASSERT_NE(slave_name, nullptr);
-    const std::string slave_path = slave_name;
-    int input[2];
-    int report[2]; // from the shell: ruvo's pid, 'S' at the stop, 'E' at the end
-    ASSERT_EQ(pipe(input), 0);
-    ASSERT_EQ(pipe(report), 0);
-    const std::string binary = binary_under_test();
+    job_shell(const pty& term, const std::vector<std::string>& args, bool foreground, int in = -1)
+    {
+        const char* slave_name = ptsname(term.master);
+        if (slave_name == nullptr || pipe(report_) != 0)
+            throw std::runtime_error("no terminal name, or no pipe");
+        const std::string slave_path = slave_name;
+        const std::string binary = binary_under_test();
+        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
 
-    const pid_t shell = fork();
-    ASSERT_GE(shell, 0);
-    if (shell == 0) {
-        // The shell: only async-signal-safe calls from here on.
-        close(report[0]);
-        close(input[1]);
-        close(term.master);
-        close(term.slave);
+        shell_ = fork();
+        if (shell_ < 0)
+            throw std::runtime_error("fork");
+        if (shell_ == 0)
+            run_shell(slave_path, argv.data(), foreground, in);
+        close(report_[1]);
+        pollfd ready{report_[0], POLLIN, 0};
+        if (poll(&ready, 1, 5000) != 1 ||
+            read(report_[0], &job_, sizeof job_) != static_cast<ssize_t>(sizeof job_))
+            throw std::runtime_error("the shell did not start ruvo within 5 s");
+    }
+
+    ~job_shell()
+    {
+        if (!ended_)
+            kill(job_, SIGKILL);
+        kill(shell_, SIGKILL);
+        (void)wait_status(shell_, 5s);
+        close(report_[0]);
+    }
+    job_shell(const job_shell&) = delete;
+    job_shell& operator=(const job_shell&) = delete;
+
+    pid_t job() const { return job_; }
+    int reports() const { return report_[0]; }
+
+    // The next change of the job's state, if one comes within `limit`.
+    event next(std::chrono::milliseconds limit) const
+    {
+        if (ended_)
+            return {};
+        event e;
+        pollfd p{report_[0], POLLIN, 0};
+        int got[2];
+        if (poll(&p, 1, static_cast<int>(limit.count())) == 1 &&
+            read(report_[0], got, sizeof got) == static_cast<ssize_t>(sizeof got)) {
+            e.kind = static_cast<char>(got[0]);
+            e.value = got[1];
+            ended_ = e.kind != 'S';
+        }
+        return e;
+    }
+
+  private:
+    // The shell's side: only async-signal-safe calls, then _exit.
+    [[noreturn]] void run_shell(const std::string& slave_path, char** argv, bool foreground, int in)
+    {
+        // Nothing of the test's but the report and the job's input: a
+        // pipe end left open here would keep ruvo from seeing its end.
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != report_[1] && fd != in)
+                close(fd);
         if (setsid() < 0)
             _exit(90);
         const int tty = open(slave_path.c_str(), O_RDWR);
@@ -222,32 +268,74 @@ TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
         const pid_t job = fork();
         if (job == 0) {
             setpgid(0, 0);
-            if (dup2(input[0], 0) < 0 || dup2(tty, 1) < 0)
+            if (in < 0)
+                in = open("/dev/null", O_RDONLY);
+            if (dup2(in, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0)
                 _exit(92);
-            execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+            execv(argv[0], argv);
             _exit(93);
         }
         setpgid(job, job);
-        if (tcsetpgrp(tty, job) != 0)
+        if (foreground && tcsetpgrp(tty, job) != 0)
             _exit(94);
-        (void)!write(report[1], &job, sizeof job);
-        int raw = 0;
-        if (waitpid(job, &raw, WUNTRACED) != job || !WIFSTOPPED(raw) || WSTOPSIG(raw) != SIGTSTP)
-            _exit(95);
-        (void)!write(report[1], "S", 1);
-        if (waitpid(job, &raw, 0) != job)
-            _exit(96);
-        (void)!write(report[1], "E", 1);
-        _exit(WIFEXITED(raw) ? WEXITSTATUS(raw) : 97);
+        (void)!write(report_[1], &job, sizeof job);
+        for (;;) {
+            int raw = 0;
+            if (waitpid(job, &raw, WUNTRACED) != job)
+                _exit(95);
+            int e[2] = {'S', 0};
+            if (WIFSTOPPED(raw))
+                e[1] = WSTOPSIG(raw);
+            else if (WIFEXITED(raw))
+                e[0] = 'E', e[1] = WEXITSTATUS(raw);
+            else
+                e[0] = 'K', e[1] = WTERMSIG(raw);
+            (void)!write(report_[1], e, sizeof e);
+            if (e[0] != 'S')
+                _exit(0);
+        }
     }
-    close(report[1]);
+
+    int report_[2] = {-1, -1};
+    pid_t shell_ = -1;
+    pid_t job_ = -1;
+    mutable bool ended_ = false; // reported, and so reaped: its pid is no longer ours
+};
+
+std::ostream& operator<<(std::ostream& os, const job_shell::event& e)
+{
+    if (e.kind == 0)
+        return os << "nothing";
+    return os << (e.kind == 'S'   ? "stopped by "
+                  : e.kind == 'E' ? "exited with "
+                                  : "killed by ")
+              << e.value;
+}
+
+bool operator==(const job_shell::event& a, const job_shell::event& b)
+{
+    return a.kind == b.kind && a.value == b.value;
+}
+
+int pipe_for_ruvo(int ends[2])
+{
+    const int r = pipe(ends);
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    return r;
+}
+
+// Ctrl-Z as a shell with job control sees it.  The colours go off before
+// the stop, and after SIGCONT the dump goes on where it was.
+TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    int input[2];
+    ASSERT_EQ(pipe_for_ruvo(input), 0);
+    const job_shell shell(term, {}, true, input[0]);
     close(input[0]);
     term.close_slave();
-
-    pid_t job = 0;
-    pollfd ready{report[0], POLLIN, 0};
-    ASSERT_EQ(poll(&ready, 1, 5000), 1) << "the shell did not start ruvo within 5 s";
-    ASSERT_EQ(read(report[0], &job, sizeof job), static_cast<ssize_t>(sizeof job));
 
     // Two whole chunks are drawn; the rest of the first write waits in
     // ruvo for more input.  ruvo is idle, its output all read.
@@ -260,22 +348,273 @@ TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
         << "the first two chunks did not arrive within 5 s";
 
     ASSERT_EQ(write(term.master, "\032", 1), 1); // Ctrl-Z
-    EXPECT_EQ(read_byte(report[0], the_rest), 'S') << "ruvo did not stop within 5 s of Ctrl-Z";
+    EXPECT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTSTP}))
+        << "ruvo did not stop within 5 s of Ctrl-Z";
     shown += drain(term.master, a_moment);
     EXPECT_EQ(printable(shown), printable(before + "\033[m"))
         << "the colours were not switched off before the stop";
 
-    ASSERT_EQ(kill(job, SIGCONT), 0);
+    ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
     ASSERT_EQ(write(input[1], data.data() + 3000, 3000), 3000);
     close(input[1]);
     // Up to the end, when ruvo and the shell have closed the terminal.
     shown += drain(term.master, the_rest);
-    EXPECT_EQ(read_byte(report[0], a_moment), 'E') << "ruvo did not end within 5 s of SIGCONT";
+    EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0}))
+        << "ruvo did not end within 5 s of SIGCONT";
     const std::string all = reference_dump(data, 0, 64, default_palette);
     EXPECT_EQ(printable(shown),
               printable(all.substr(0, before.size()) + "\033[m" + all.substr(before.size())));
-    EXPECT_EQ(wait_status(shell), 0);
-    close(report[0]);
+}
+
+// Stopped while it waits in open(2) for a FIFO's writer: after `fg` it
+// still waits, and the FIFO is drawn once a writer comes.
+TEST(stopped_by_ctrl_z, AnOpenThatWaitsGoesOnAfterTheStop)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    const bytes data = random_bytes(300, 52);
+    const bytes after = random_bytes(200, 53);
+    const scratch dir({{"after", after}});
+    const std::string fifo = dir.dir() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const job_shell shell(term, {fifo, dir.dir() + "/after"}, true);
+    term.close_slave();
+
+    std::this_thread::sleep_for(a_moment); // ruvo now waits in open(2)
+    ASSERT_EQ(write(term.master, "\032", 1), 1);
+    ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTSTP}))
+        << "ruvo did not stop within 5 s of Ctrl-Z";
+    ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+    std::this_thread::sleep_for(a_moment);
+
+    // Non-blocking, so that a reader that has gone cannot hold the test.
+    int writer = -1;
+    const auto deadline = std::chrono::steady_clock::now() + the_rest;
+    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer < 0)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_GE(writer, 0) << "ruvo did not open the FIFO within 5 s of SIGCONT";
+    ASSERT_EQ(write(writer, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(writer);
+    const std::string shown = drain(term.master, the_rest);
+    EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0})) << printable(shown);
+    EXPECT_EQ(printable(shown), printable("\033[m" + header(fifo, true) +
+                                          reference_dump(data, 0, 64, default_palette) +
+                                          header(dir.dir() + "/after", false) +
+                                          reference_dump(after, 0, 64, default_palette)));
+}
+
+// True when `from` is a place in the dump `dump` where a terminal that has
+// had its attributes reset can be sent the rest: the start of a line, of a
+// cell or of a line's end, or within a label.
+bool resumable_at(const std::string& dump, std::size_t from)
+{
+    const std::size_t line = from == 0 ? 0 : dump.rfind('\n', from - 1) + 1;
+    const auto at = [&](const char* text) {
+        return dump.compare(from, std::strlen(text), text) == 0;
+    };
+    const bool lone_fg = from >= 4 && dump.compare(from - 4, 4, "\033[0m") == 0;
+    return dump.find('\033', line) >= from || (at("\033[38;2;") && !lone_fg) ||
+           at("\033[0m\033[38;2;") || at("\033[m\n");
+}
+
+// Whether `shown` is the dump cut somewhere, maybe the reset, and then
+// the rest of the dump from a place where it may resume (at or before the
+// cut): no escape sequence or cell is left in pieces.
+::testing::AssertionResult resumes_whole(const std::string& shown, const std::string& dump)
+{
+    std::size_t same = 0;
+    while (same < shown.size() && same < dump.size() && shown[same] == dump[same])
+        ++same;
+    std::string rest = shown.substr(same);
+    for (int strip = 0; strip < 2; ++strip) {
+        if (strip == 1) {
+            if (rest.compare(0, 3, "\033[m") != 0)
+                break;
+            rest.erase(0, 3);
+        }
+        const std::size_t from = dump.size() - std::min(rest.size(), dump.size());
+        if (rest.size() <= dump.size() && dump.compare(from, rest.size(), rest) == 0 &&
+            from <= same && resumable_at(dump, from))
+            return ::testing::AssertionSuccess();
+    }
+    const std::size_t around = same > 60 ? same - 60 : 0;
+    return ::testing::AssertionFailure() << "the output leaves the dump at byte " << same
+                                         << ":\n  dump:  " << printable(dump.substr(around, 160))
+                                         << "\n  shown: " << printable(shown.substr(around, 160));
+}
+
+// Stopped in the middle of a write to a busy terminal, the output is cut
+// anywhere, most often inside a cell's escape sequence.  After `fg` the
+// dump goes on with whole sequences: the cut cell is sent again.
+TEST(stopped_by_ctrl_z, TheDumpResumesWithWholeSequences)
+{
+    const bytes data = random_bytes(256 * 1024, 54);
+    const std::string all = reference_dump(data, 0, 64, default_palette);
+    const scratch dir({{"data", data}});
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        // Ctrl-Z would throw away what waits in the terminal's queue, so
+        // that the dump on the screen skips some; here every byte counts.
+        termios mode{};
+        ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
+        mode.c_lflag |= NOFLSH;
+        ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+        const job_shell shell(term, {dir.dir() + "/data"}, true);
+        term.close_slave();
+        std::string shown;
+        ASSERT_TRUE(read_until(term.master, &shown, 100000, the_rest))
+            << "ruvo drew less than 100 kB within 5 s";
+        std::this_thread::sleep_for(100ms); // the terminal fills; ruvo waits in a write
+        ASSERT_EQ(write(term.master, "\032", 1), 1);
+        // Read on, so that the reset finds room, until the stop.
+        job_shell::event stop;
+        const auto deadline = std::chrono::steady_clock::now() + the_rest;
+        while (stop.kind == 0 && std::chrono::steady_clock::now() < deadline) {
+            shown += drain(term.master, 20ms);
+            stop = shell.next(0ms);
+        }
+        ASSERT_EQ(stop, (job_shell::event{'S', SIGTSTP})) << "ruvo did not stop within 5 s";
+        shown += drain(term.master, 50ms);
+        ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+        EXPECT_TRUE(read_until(term.master, &shown, std::string::npos, 10s))
+            << "ruvo did not finish within 10 s of SIGCONT";
+        EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0}));
+        EXPECT_TRUE(resumes_whole(shown, all));
+    }
+}
+
+// A background job whose output the terminal stops (tostop) is stopped by
+// SIGTTOU at its first write.  Killed and continued, it must end by the
+// signal at once, without writing anything to the terminal on the way.
+TEST(background_job, StoppedForTerminalOutputEndsWhenKilled)
+{
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(sig));
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        termios mode{};
+        ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
+        mode.c_lflag |= TOSTOP;
+        ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+        const job_shell shell(term, {"/dev/zero"}, false);
+        term.close_slave();
+        ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTTOU}))
+            << "the background job was not stopped for terminal output within 5 s";
+        ASSERT_EQ(kill(shell.job(), sig), 0);
+        ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+        EXPECT_EQ(shell.next(1s), (job_shell::event{'K', sig}))
+            << "the job did not end by the signal within 1 s";
+        EXPECT_EQ(printable(drain(term.master, a_moment)), printable(""))
+            << "the background job wrote to the terminal";
+    }
+}
+
+// Standard output a terminal, and standard error closed, or descriptors
+// so scarce that an input takes the last one: ruvo needs no descriptor of
+// its own for the terminal, so messages stay off the terminal and inputs
+// still open.
+TEST(odd_descriptors, ClosedStandardErrorStaysClosed)
+{
+    const bytes data = random_bytes(500, 55);
+    const scratch dir({{"f", data}});
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    start_options how;
+    how.close_err = true;
+    const pid_t pid = start_ruvo({dir.dir() + "/missing", dir.dir() + "/f"}, null, term.slave, how);
+    close(null);
+    term.close_slave();
+    const std::string shown = drain(term.master, the_rest);
+    EXPECT_EQ(wait_status(pid), 1);
+    EXPECT_EQ(printable(shown), printable(header(dir.dir() + "/f", false) +
+                                          reference_dump(data, 0, 64, default_palette)));
+}
+
+TEST(odd_descriptors, ScarceDescriptorsStillOpenTheInput)
+{
+    const bytes data = random_bytes(500, 56);
+    const scratch dir({{"f", data}});
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    start_options how;
+    how.err = term.slave;
+    how.max_files = 4; // 0, 1, 2 and one more
+    const pid_t pid = start_ruvo({dir.dir() + "/f"}, null, term.slave, how);
+    close(null);
+    term.close_slave();
+    const std::string shown = drain(term.master, the_rest);
+    EXPECT_EQ(wait_status(pid), 0);
+    EXPECT_EQ(printable(shown), printable(reference_dump(data, 0, 64, default_palette)));
+}
+
+// Killed while its handler waits for room on a stopped terminal that ruvo
+// may write to but not open by name (as under su): the terminal's open
+// file description, which the shell shares, keeps its flags.
+TEST(odd_descriptors, AKillInTheHandlerLeavesTheTerminalAsItWas)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "not run: needs root, to run ruvo as a user who cannot open the terminal";
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    termios mode{};
+    ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
+    mode.c_iflag |= IXON;
+    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+    ASSERT_EQ(fchmod(term.slave, 0600), 0);
+    const int flags = fcntl(term.slave, F_GETFL);
+    const int zero = open_zero();
+    start_options how;
+    how.user = 65534; // nobody
+    const pid_t pid = start_ruvo({}, zero, term.slave, how);
+    close(zero);
+    ASSERT_GT(drain(term.master, a_moment).size(), 1000u) << "ruvo drew nothing";
+    ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
+    std::this_thread::sleep_for(a_moment); // ruvo now waits in a write
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    std::this_thread::sleep_for(30ms); // inside the handler's wait for room
+    kill(pid, SIGKILL);
+    const int status = wait_status(pid);
+    EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGKILL) << status;
+    EXPECT_EQ(fcntl(term.slave, F_GETFL), flags) << "the terminal's flags changed";
+}
+
+// Standard output the master of a pseudo-terminal: the reset goes to that
+// very terminal, and no other one is made.
+TEST(odd_descriptors, ResetOnAPseudoTerminalMasterGoesToIt)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    termios mode{};
+    ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
+    cfmakeraw(&mode);
+    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+    const int zero = open_zero();
+    const pid_t pid = start_ruvo({}, zero, term.master);
+    close(zero);
+    std::string shown = drain(term.slave, a_moment);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    // The slave sees no end when ruvo ends: read on until it is dead, so
+    // that the reset finds room, then a moment more.
+    int raw = 0;
+    pid_t got = 0;
+    const auto deadline = std::chrono::steady_clock::now() + the_rest;
+    while ((got = waitpid(pid, &raw, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        shown += drain(term.slave, 10ms);
+    shown += drain(term.slave, a_moment);
+    if (got != pid) {
+        (void)wait_status(pid, 0ms);
+        FAIL() << "ruvo did not die within 5 s of SIGTERM";
+    }
+    EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM);
+    ASSERT_GT(shown.size(), 1000u) << "ruvo drew nothing before the signal";
+    EXPECT_EQ(printable(shown.substr(shown.size() - 3)), printable("\033[m"));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "e2e.hpp"
 #include "support.hpp"
@@ -93,6 +94,42 @@ const stall_case stalls[] = {
 INSTANTIATE_TEST_SUITE_P(stalls, stall, ::testing::ValuesIn(stalls),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A stream whose bytes come in pieces that do not divide a chunk: the
+// reads run unevenly past the end of the input block, and the dump must
+// still be the file's, chunk for chunk.
+TEST(pieces, UnevenPiecesAcrossTheInputBlockDrawAsTheFile)
+{
+    const bytes data = random_bytes(70 * 1000 + 123, 42);
+    int input[2];
+    int output[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    for (int fd : {input[0], input[1], output[0], output[1]})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    const pid_t pid = start_ruvo({}, input[0], output[1]);
+    close(input[0]);
+    close(output[1]);
+    std::thread writer([&] {
+        // A pause after each piece, so that each is read alone.  Should
+        // ruvo stop reading, MSG_NOSIGNAL gives the writer an error
+        // instead of killing the test.
+        for (std::size_t at = 0; at < data.size(); at += 1000) {
+            const std::size_t n = std::min<std::size_t>(1000, data.size() - at);
+            if (send(input[1], data.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n))
+                break;
+            std::this_thread::sleep_for(1ms);
+        }
+        close(input[1]);
+    });
+    const std::string all = reference_dump(data, 0, 64, default_palette);
+    std::string shown;
+    EXPECT_TRUE(read_until(output[0], &shown, all.size() + 1, 20s));
+    writer.join();
+    close(output[0]);
+    EXPECT_EQ(wait_status(pid), 0);
+    EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+}
+
 // Another program may leave a descriptor non-blocking, and the flag is
 // shared with everyone who holds it.  ruvo then waits for input and for
 // room to write, as it would on a blocking one, instead of failing with
@@ -133,6 +170,59 @@ TEST(non_blocking, InputAndOutputAreWaitedForNotFailed)
     close(output[0]);
     EXPECT_EQ(wait_status(pid), 0);
     EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+}
+
+// A regular file that cannot seek is a stream: ruvo skips to the start
+// of the range by reading, and from offset 0 it just reads.  Only EINVAL
+// at a start past 0 means a place that the file cannot hold.
+TEST(unseekable_file, IsReadLikeAStream)
+{
+#if !defined(__linux__) && !defined(__FreeBSD__)
+    GTEST_SKIP() << "not run: no LD_PRELOAD on this system";
+#endif
+    if (binary_under_test() != RUVO_BINARY)
+        GTEST_SKIP() << "not run: preloading needs the program built with the tests";
+    const bytes data = random_bytes(3000, 41);
+    const scratch dir({{"f", data}});
+    const struct {
+        const char* error;
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {"ESPIPE", {"f"}, reference_dump(data, 0, 64, default_palette)},
+        {"ESPIPE",
+         {"-r", "100-2100", "f"},
+         reference_dump(bytes(data.begin() + 100, data.begin() + 2100), 100, 64, default_palette)},
+        {"EINVAL", {"f"}, reference_dump(data, 0, 64, default_palette)},
+        {"EINVAL", {"-r", "100-", "f"}, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string args = c.args.size() == 1 ? c.args[0] : c.args[0] + " " + c.args[1];
+        SCOPED_TRACE(std::string(c.error) + ", " + args);
+        std::vector<std::string> in_dir;
+        for (const auto& a : c.args)
+            in_dir.push_back(a == "f" ? dir.dir() + "/f" : a);
+        int output[2];
+        ASSERT_EQ(pipe(output), 0);
+        fcntl(output[0], F_SETFD, FD_CLOEXEC);
+        fcntl(output[1], F_SETFD, FD_CLOEXEC);
+        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        start_options how;
+        // The sanitizers' runtime wants to come first; here it need not.
+        how.env = {std::string("LD_PRELOAD=") + RUVO_UNSEEKABLE,
+                   std::string("RUVO_TEST_SEEK_ERROR=") + c.error,
+                   "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"};
+        const pid_t pid = start_ruvo(in_dir, null, output[1], how);
+        close(null);
+        close(output[1]);
+        std::string shown;
+        EXPECT_TRUE(read_until(output[0], &shown, std::string::npos, 5s))
+            << "no end of the output within 5 s";
+        close(output[0]);
+        EXPECT_EQ(wait_status(pid), 0);
+        EXPECT_TRUE(shown == c.out)
+            << shown.size() << " bytes of output, " << c.out.size() << " expected";
+    }
 }
 
 } // namespace
