@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "render.hpp"
+#include "terminal.hpp"
 
 namespace {
 

@@ -1,11 +1,7 @@
 #include "cli.hpp"
 
 #include <err.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,8 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io.hpp"
 #include "palette.hpp"
 #include "render.hpp"
+#include "terminal.hpp"
 
 #if defined(__linux__) && !defined(_GNU_SOURCE)
 // What err(3) and warn(3) name the program by, in glibc and in musl alike;
@@ -230,142 +228,6 @@ int dump_files(char* const* names, int count)
         (void)std::fclose(in);
     }
     return status;
-}
-
-// The reset the signal handlers write to the terminal: all attributes off.
-constexpr char attributes_off[] = "\033[m";
-
-// How long a handler waits for room on the terminal, in all.  A terminal
-// busy showing a dump takes the reset within a few milliseconds; one whose
-// output is stopped (XOFF) or that nobody reads never will, and is left
-// as it is.
-constexpr int reset_wait_ms = 100;
-
-// Milliseconds since `since`, on the monotonic clock.
-long elapsed_ms(const timespec& since)
-{
-    timespec now{};
-    (void)clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - since.tv_sec) * 1000 + (now.tv_nsec - since.tv_nsec) / 1000000;
-}
-
-// True when a write to the terminal on standard output would not stop the
-// process: it is in the terminal's foreground process group, or the
-// terminal lets background jobs write (no tostop), or it is not the
-// process's controlling terminal at all.  A background job that wrote with
-// tostop set would be stopped by SIGTTOU inside its handler, and a kill
-// would never end it.
-bool may_write_to_terminal()
-{
-    const pid_t foreground = tcgetpgrp(STDOUT_FILENO);
-    if (foreground == -1 || foreground == getpgrp())
-        return true;
-    termios mode{};
-    return tcgetattr(STDOUT_FILENO, &mode) == 0 && (mode.c_lflag & TOSTOP) == 0;
-}
-
-// Wakes a write that is stuck despite the wait for room; does nothing else.
-extern "C" void interrupt_write(int /*sig*/) {}
-
-// Writes the reset to standard output itself, without ever waiting long
-// and without changing anything that outlives the process: no descriptor
-// is opened and no flag of the description that the shell shares is
-// touched.  Each byte waits for POLLOUT first.  On Linux and the BSDs a
-// terminal reports POLLOUT only with room for at least one byte, so one
-// byte then goes without blocking; for the case where another writer takes
-// that room first, an alarm interrupts the write after a second.
-void reset_colours()
-{
-    if (!may_write_to_terminal())
-        return;
-    struct sigaction wake {};
-    struct sigaction old_alarm {};
-    wake.sa_handler = interrupt_write; // no SA_RESTART: the write returns
-    sigemptyset(&wake.sa_mask);
-    (void)sigaction(SIGALRM, &wake, &old_alarm);
-    const unsigned old_timer = alarm(1);
-    timespec start{};
-    (void)clock_gettime(CLOCK_MONOTONIC, &start);
-    std::size_t sent = 0;
-    while (sent < sizeof attributes_off - 1) {
-        const long left = reset_wait_ms - elapsed_ms(start);
-        pollfd room{STDOUT_FILENO, POLLOUT, 0};
-        if (left <= 0 || poll(&room, 1, static_cast<int>(left)) != 1 ||
-            (room.revents & POLLOUT) == 0)
-            break;
-        const ssize_t wrote = write(STDOUT_FILENO, attributes_off + sent, 1);
-        if (wrote == 1)
-            ++sent;
-        else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
-            break;
-    }
-    (void)alarm(old_timer);
-    (void)sigaction(SIGALRM, &old_alarm, nullptr);
-}
-
-// Sets sig's action to the handler, or to the default action for nullptr.
-// Calls that a handler interrupts carry on as if nothing had happened: a
-// stop and `fg` in the middle of opening a FIFO, say, must not fail it.
-void set_action(int sig, void (*handler)(int))
-{
-    struct sigaction act {};
-    act.sa_handler = handler != nullptr ? handler : SIG_DFL;
-    act.sa_flags = SA_RESTART;
-    sigemptyset(&act.sa_mask);
-    (void)sigaction(sig, &act, nullptr);
-}
-
-// Lets the default action of sig happen now, inside the handler.
-void take_default_action(int sig)
-{
-    set_action(sig, nullptr);
-    sigset_t this_one;
-    sigemptyset(&this_one);
-    sigaddset(&this_one, sig);
-    (void)sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
-    (void)raise(sig);
-}
-
-// Ends the process by the signal that arrived, after switching the
-// terminal's colours off: an interrupted dump would otherwise leave them
-// on for everything typed afterwards.  The reset also ends any sequence
-// cut short by the signal, since an ESC starts a new one.
-extern "C" void reset_colours_and_die(int sig)
-{
-    reset_colours();
-    // Delivered at once, by the default action: the process ends by the
-    // signal that arrived, as it would have without this handler.
-    take_default_action(sig);
-}
-
-// Stops the process (Ctrl-Z), after switching the colours off so that the
-// shell's messages and prompt come out in the terminal's own colours.
-// Runs on when continued, ready for the next stop, and counts the stop so
-// that the writer resends whatever sequence the stop cut short.
-extern "C" void reset_colours_and_stop(int sig)
-{
-    const int saved_errno = errno;
-    reset_colours();
-    take_default_action(sig);
-    output_stops = output_stops + 1;
-    set_action(sig, reset_colours_and_stop);
-    errno = saved_errno;
-}
-
-// On a terminal, catches the signals that usually end or stop an
-// interactive run.  A signal ignored when ruvo started (nohup, background
-// jobs, shells without job control) stays ignored.  Output to files and
-// pipes is never touched.
-void reset_colours_on_signals()
-{
-    if (isatty(STDOUT_FILENO) == 0)
-        return;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
-        struct sigaction old {};
-        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
-            continue;
-        set_action(sig, sig == SIGTSTP ? reset_colours_and_stop : reset_colours_and_die);
-    }
 }
 
 // The name messages give the program: the base name it was run under, or

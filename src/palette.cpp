@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "render.hpp"
+#include "terminal.hpp"
 
 namespace ruvo {
 

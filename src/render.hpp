@@ -1,12 +1,13 @@
-// The stream dumper: reads the chosen byte range of one input and draws it
-// as lines of half-block cells, each led by the offset of its first byte.
+// The output format and the stream dumper: reads the chosen byte range of
+// one input and draws it as lines of half-block cells, each led by the
+// offset of its first byte.
 #ifndef RUVO_RENDER_HPP
 #define RUVO_RENDER_HPP
 
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
+#include "io.hpp"
 #include "palette.hpp"
 
 namespace ruvo {
@@ -14,11 +15,6 @@ namespace ruvo {
 // Bytes read and drawn at a time.  Every chunk starts a new line, so the
 // layout begins again every chunk_size bytes of the range.
 inline constexpr std::size_t chunk_size = 1024;
-
-// The most bytes one read(2) asks for.  A multiple of chunk_size, so that
-// on regular files no chunk ever straddles two blocks.
-inline constexpr std::size_t block_size = std::size_t{64} * 1024;
-static_assert(block_size % chunk_size == 0);
 
 // Written by option processing, read-only once the first input is opened.
 struct dump_settings {
@@ -66,80 +62,6 @@ inline constexpr std::size_t chunk_text_max =
 // number of bytes of text.  Any width >= 1 is valid.
 std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, std::uint64_t offset,
                          std::uint64_t width, const cell_strings& strings);
-
-// Text bound for one descriptor, gathered in a large buffer and written
-// with write(2) a batch at a time.  Everything the program writes to
-// standard output goes through standard_output(), header lines included,
-// so nothing can overtake anything else.
-class text_out {
-  public:
-    static constexpr std::size_t capacity = std::size_t{256} * 1024 + chunk_text_max;
-
-    // The text buffer is left uninitialised: only what is written to it is
-    // ever read, and untouched pages cost no memory.
-    // cppcheck-suppress uninitMemberVar
-    explicit text_out(int fd) : fd_(fd) {}
-    text_out(const text_out&) = delete;
-    text_out& operator=(const text_out&) = delete;
-
-    // Appends n bytes of text.
-    void put(const char* text, std::size_t n);
-
-    // Room for n <= capacity bytes at the end of the batch, which
-    // advance() then takes into it.
-    char* room(std::size_t n);
-    void advance(std::size_t n) { fill_ += n; }
-
-    // Writes out the whole batch.  A write error ends the program with
-    // "stdout: <error>".
-    void flush();
-
-  private:
-    int fd_;
-    std::size_t fill_ = 0;
-    char text_[capacity];
-};
-
-// The batch for descriptor 1.
-text_out& standard_output();
-
-// How often the process has come back from a stop (Ctrl-Z): the handler
-// of SIGTSTP counts, the writer looks.
-extern volatile std::sig_atomic_t output_stops;
-
-// Where to go on with terminal text after a stop, when its first `cut`
-// bytes have been written: the start of the cell or escape sequence that
-// holds the cut, or of the character cut in two, else `cut` itself.  A
-// stopped dump's colours were switched off, and a cell sent again whole
-// draws as it would have.
-std::size_t resume_point(const char* text, std::size_t cut);
-
-// Rewrites text so that a terminal shows it as text, never as a command:
-// each control character (C0, DEL, and C1 whether as the UTF-8 sequences
-// C2 80 to C2 9F or as a raw byte 0x80 to 0x9F outside a valid UTF-8
-// sequence) becomes one '?'.  Everything else, valid UTF-8 included, is
-// copied as it is.  Writes the result and a NUL to `to`, which needs room
-// for strlen(from) + 1 bytes (the result is never longer), and returns
-// the result's length.  `to` may be `from`.
-std::size_t neutralise_controls(char* to, const char* from);
-
-// Outside text (a file name, an argument, a palette token) as it is to be
-// shown on descriptor fd: on a terminal with its control characters
-// neutralised, elsewhere byte for byte as it is.  A copy is made only
-// where something has to change.
-class shown_text {
-  public:
-    shown_text(const char* text, int fd);
-    ~shown_text();
-    shown_text(const shown_text&) = delete;
-    shown_text& operator=(const shown_text&) = delete;
-
-    const char* c_str() const { return text_; }
-
-  private:
-    const char* text_;
-    char* copy_ = nullptr;
-};
 
 // Dumps the range of `settings` from the input open on descriptor `fd` to
 // `out`.  The descriptor is read directly, in blocks of block_size bytes

@@ -1,153 +1,138 @@
-// ruvo in a real terminal: run it inside tmux, read the screen back, and
-// check what each cell shows: its character, its foreground and its
-// background colour.  This checks that a terminal reads our sequences as
-// meant, not only that the bytes match.
+// Text meant for a terminal: outside text with its control characters
+// neutralised, and where the text goes on after a stop cut it.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <optional>
+#include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "e2e.hpp"
+#include "support.hpp"
+#include "terminal.hpp"
 
-namespace ruvo::test {
+namespace ruvo {
 namespace {
 
-struct rgb {
-    int r = -1, g = -1, b = -1; // -1: the terminal's default colour
-    bool operator==(const rgb&) const = default;
-};
-const rgb default_colour{};
+using test::printable;
 
-std::ostream& operator<<(std::ostream& os, const rgb& c)
+// Outside text for a terminal: every control character becomes one '?',
+// everything else (UTF-8, and bytes that are no UTF-8 and no control)
+// stays as it is.
+TEST(NeutraliseControls, ControlCharactersBecomeQuestionMarks)
 {
-    if (c == default_colour)
-        return os << "default";
-    return os << c.r << ';' << c.g << ';' << c.b;
-}
-
-struct cell {
-    std::string ch; // one UTF-8 character
-    rgb fg, bg;
-};
-
-// Reads `capture-pane -e` text into cells, as a terminal would: SGR
-// sequences change the current colours, every other character is a cell.
-std::vector<std::vector<cell>> screen_of(const std::string& text)
-{
-    std::vector<std::vector<cell>> rows(1);
-    rgb fg, bg;
-    for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == '\n') {
-            rows.emplace_back();
-            ++i;
-        } else if (text.compare(i, 2, "\033[") == 0) {
-            const std::size_t end = text.find('m', i);
-            std::vector<int> p;
-            std::string num;
-            for (std::size_t j = i + 2; j <= end; ++j) {
-                if (text[j] == ';' || text[j] == 'm') {
-                    p.push_back(num.empty() ? 0 : std::stoi(num));
-                    num.clear();
-                } else {
-                    num += text[j];
-                }
-            }
-            for (std::size_t k = 0; k < p.size(); ++k) {
-                if (p[k] == 0) {
-                    fg = bg = default_colour;
-                } else if (p[k] == 39) {
-                    fg = default_colour;
-                } else if (p[k] == 49) {
-                    bg = default_colour;
-                } else if ((p[k] == 38 || p[k] == 48) && k + 4 < p.size() && p[k + 1] == 2) {
-                    (p[k] == 38 ? fg : bg) = rgb{p[k + 2], p[k + 3], p[k + 4]};
-                    k += 4;
-                }
-            }
-            i = end + 1;
-        } else {
-            std::size_t len = 1;
-            const auto lead = static_cast<unsigned char>(text[i]);
-            if (lead >= 0xf0)
-                len = 4;
-            else if (lead >= 0xe0)
-                len = 3;
-            else if (lead >= 0xc0)
-                len = 2;
-            rows.back().push_back({text.substr(i, len), fg, bg});
-            i += len;
-        }
-    }
-    return rows;
-}
-
-rgb colour_of(unsigned long v)
-{
-    return {static_cast<int>(v >> 16), static_cast<int>((v >> 8) & 0xff),
-            static_cast<int>(v & 0xff)};
-}
-
-TEST(terminal, TmuxShowsLabelsAndColouredHalfBlocks)
-{
-    if (std::system("command -v tmux >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "tmux is not installed";
-
-    // Width 3: line one pairs bytes 0-2 with 3-5; line two holds bytes 6
-    // and 7 with nothing below them.
-    const bytes input = {0x00, 0xff, 0x41, 0x10, 0x0f, 0x8e, 0x20, 0x7b};
-    const scratch dir({{"input", input}});
-    const std::string tmux = "tmux -f /dev/null -L ruvo-test-" + std::to_string(getpid());
-    const run_result started = dir.run(tmux + " new-session -d -x 60 -y 6 \"$RUVO -w 3 input; "
-                                              "echo done; sleep 60\"");
-    ASSERT_EQ(started.status, 0) << started.err;
-
-    run_result shown;
-    for (int tries = 0; tries < 100; ++tries) {
-        shown = dir.run(tmux + " capture-pane -e -p");
-        if (shown.out.find("done") != std::string::npos)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    (void)dir.run(tmux + " kill-server");
-    ASSERT_NE(shown.out.find("done"), std::string::npos) << printable(shown.out);
-
-    const auto rows = screen_of(shown.out);
-    ASSERT_GE(rows.size(), 2u) << printable(shown.out);
     const struct {
-        std::size_t row;
-        std::string label;
-        std::vector<std::pair<unsigned long, std::optional<unsigned long>>> cells;
-    } lines[] = {
-        {0, "    0000 ", {{0x000000, 0x4c1600}, {0xffffff, 0xfe9595}, {0x395600, 0x79ffff}}},
-        {1, "    0006 ", {{0x4c3900, std::nullopt}, {0x28ff70, std::nullopt}}},
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"\033]0;pwned\a", "?]0;pwned?"},
+        {"\033[2J", "?[2J"},
+        {"line\nbreak\ttab\rcr", "line?break?tab?cr"},
+        {"del\x7f", "del?"},
+        {"c1 \xc2\x80 \xc2\x9b \xc2\x9f", "c1 ? ? ?"}, // U+0080, U+009B, U+009F
+        {"raw c1 \x80\x9b\x9f", "raw c1 ???"},
+        {"not c1 \xc2\xa0 \xc2\xbf", "not c1 \xc2\xa0 \xc2\xbf"}, // U+00A0, U+00BF
+        {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80"},
+        {"bad \xff\xfe \xc3", "bad \xff\xfe \xc3"},
+        {"overlong \xc0\x9b", "overlong \xc0?"},      // C0 starts nothing
+        {"cut \xe2\x80", "cut \xe2?"},                // no third byte
+        {"\xe2\x80\x9b quote", "\xe2\x80\x9b quote"}, // U+201B, whole
+        {"surrogate \xed\xa0\x80", "surrogate \xed\xa0?"},
+        {"\xc2", "\xc2"},
+        {"", ""},
     };
-    for (const auto& line : lines) {
-        const auto& row = rows[line.row];
-        ASSERT_GE(row.size(), line.label.size() + line.cells.size()) << printable(shown.out);
-        for (std::size_t i = 0; i < line.label.size(); ++i) {
-            EXPECT_EQ(row[i].ch, line.label.substr(i, 1)) << "row " << line.row << " col " << i;
-            EXPECT_EQ(row[i].fg, default_colour) << "label, row " << line.row;
-            EXPECT_EQ(row[i].bg, default_colour) << "label, row " << line.row;
-        }
-        for (std::size_t c = 0; c < line.cells.size(); ++c) {
-            const cell& got = row[line.label.size() + c];
-            const auto& [upper, lower] = line.cells[c];
-            EXPECT_EQ(got.ch, "\u2580") << "row " << line.row << " cell " << c;
-            EXPECT_EQ(got.fg, colour_of(upper)) << "row " << line.row << " cell " << c;
-            EXPECT_EQ(got.bg, lower ? colour_of(*lower) : default_colour)
-                << "row " << line.row << " cell " << c;
-        }
-        // Nothing is drawn after the last cell of the line.
-        for (std::size_t i = line.label.size() + line.cells.size(); i < row.size(); ++i)
-            EXPECT_EQ(row[i].ch, " ") << "row " << line.row << " col " << i;
+    for (const auto& c : cases) {
+        std::string buf(std::strlen(c.in) + 1, 'x');
+        const std::size_t n = neutralise_controls(buf.data(), c.in);
+        EXPECT_EQ(std::string(buf.c_str()), c.out) << "from " << printable(c.in);
+        EXPECT_EQ(n, std::strlen(c.out));
+        // In place, as the option letters are rewritten.
+        std::string same = c.in;
+        neutralise_controls(same.data(), same.c_str());
+        EXPECT_EQ(std::string(same.c_str()), c.out) << "in place, from " << printable(c.in);
     }
+}
+
+// Every bound of a well-formed UTF-8 sequence, and the value beside it.
+// The trailing 0x85 is a C1 control when it stands alone, so a sequence
+// taken one byte too short or too long shows up as a '?' more or less.
+TEST(NeutraliseControls, UTF8BoundsAndTheirNeighbours)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"\xc1\x85", "\xc1?"},                    // C1: no lead byte
+        {"\xc2\x85", "?"},                        // C2: U+0085, a control
+        {"\xdf\x85", "\xdf\x85"},                 // DF: the last 2-byte lead
+        {"\xe0\xa0\x85", "\xe0\xa0\x85"},         // E0: a 3-byte lead, A0 its least
+        {"\xe0\x9f\x85", "\xe0??"},               // E0 9F: overlong
+        {"\xef\x85\x85", "\xef\x85\x85"},         // EF: the last 3-byte lead
+        {"\xed\x9f\x85", "\xed\x9f\x85"},         // ED 9F: below the surrogates
+        {"\xed\xa0\x85", "\xed\xa0?"},            // ED A0: a surrogate
+        {"\xf0\x90\x85\x85", "\xf0\x90\x85\x85"}, // F0: a 4-byte lead, 90 its least
+        {"\xf0\x8f\x85\x85", "\xf0???"},          // F0 8F: overlong
+        {"\xf4\x8f\x85\x85", "\xf4\x8f\x85\x85"}, // F4 8F: U+10FFFF's neighbourhood
+        {"\xf4\x90\x85\x85", "\xf4???"},          // F4 90: above U+10FFFF
+        {"\xf5\x80\x85\x85", "\xf5???"},          // F5: no lead byte
+        {"\xe1\x80\x85", "\xe1\x80\x85"},         // continuation: 80 the least
+        {"\xe1\x7f\x85", "\xe1??"},               // 7F is none
+        {"\xe1\xbf\x85", "\xe1\xbf\x85"},         // BF the greatest
+        {"\xe1\xc0\x85", "\xe1\xc0?"},            // C0 is none
+        {"\xe1\x85\x80", "\xe1\x85\x80"},         // the same for a third byte
+        {"\xe1\x85\x7f", "\xe1??"},
+        {"\xe1\x85\xbf", "\xe1\x85\xbf"},
+        {"\xe1\x85\xc0", "\xe1?\xc0"},
+    };
+    for (const auto& c : cases) {
+        std::string buf(std::strlen(c.in) + 1, 'x');
+        neutralise_controls(buf.data(), c.in);
+        EXPECT_EQ(printable(buf.c_str()), printable(c.out)) << "from " << printable(c.in);
+    }
+}
+
+// After a stop, the text goes on from the start of whatever the cut left
+// in pieces: a cell (both of its colours are set again), an escape
+// sequence, or a character; text that is whole, such as a label or a
+// name, goes on where it was cut.
+TEST(ResumePoint, TheStartOfWhatTheCutLeftInPieces)
+{
+    const std::string label = "    0000 ";
+    const std::string pair = "\033[38;2;1;2;3m\033[48;2;4;5;6m\u2580";
+    const std::string lone = "\033[0m\033[38;2;7;8;9m\u2580";
+    const std::string end = "\033[m\n";
+    const std::string line = label + pair + lone + end;
+    const std::string text = line + line;
+    const std::size_t pair_at = label.size();
+    const std::size_t lone_at = pair_at + pair.size();
+    const std::size_t end_at = lone_at + lone.size();
+    const std::string header = "\n====> \033[1mname\033[m <====\n";
+    const struct {
+        const char* what;
+        const std::string& text;
+        std::size_t cut;
+        std::size_t from;
+    } cases[] = {
+        {"at the start", text, 0, 0},
+        {"in the label", text, 4, 4},
+        {"after the label", text, pair_at, pair_at},
+        {"in the foreground of a pair", text, pair_at + 3, pair_at},
+        {"after the foreground of a pair", text, pair_at + 15, pair_at},
+        {"in the background of a pair", text, pair_at + 20, pair_at},
+        {"in the half block", text, lone_at - 2, pair_at},
+        {"after a cell", text, lone_at, lone_at},
+        {"in the reset of a lone cell", text, lone_at + 2, lone_at},
+        {"in the colour of a lone cell", text, lone_at + 10, lone_at},
+        {"in the line's end", text, end_at + 1, end_at},
+        {"before the newline", text, end_at + 3, end_at},
+        {"after the newline", text, line.size(), line.size()},
+        {"in the second line's cell", text, line.size() + pair_at + 5, line.size() + pair_at},
+        {"in a header's bold", header, 9, 7},
+        {"in a header's name", header, 13, 13},
+        {"in the header's end", header, 17, 15},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(resume_point(c.text.c_str(), c.cut), c.from)
+            << c.what << ": cut after " << printable(c.text.substr(0, c.cut));
 }
 
 } // namespace
-} // namespace ruvo::test
+} // namespace ruvo

@@ -1,5 +1,5 @@
-// RUVO_COLORS: the tokens, the separators, the count rules and what strtol
-// lets through.
+// The default palette, and RUVO_COLORS: the tokens, the separators, the
+// count rules and what strtol lets through.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -120,6 +120,22 @@ TEST(ParseColours, TokensAsStrtolReadsThem)
         const outcome got = parse(text, table);
         EXPECT_EQ(got.status, colours_status::bad_token) << bad;
     }
+}
+
+// The default table, entry by entry where it breaks its own pattern.
+TEST(Palette, DefaultEntriesAreTheTable)
+{
+    const struct {
+        unsigned byte;
+        colour value;
+    } cases[] = {
+        {0x00, 0x000000}, {0x0F, 0xfe9595}, {0x10, 0x4c1600}, {0x41, 0x395600},
+        {0x8E, 0x79ffff}, {0x8F, 0x95fffe}, {0x8A, 0x0ffffe}, {0x3F, 0xfffe95},
+        {0xE9, 0xf500f5}, {0xEA, 0xfe0fff}, {0xEF, 0xfe95fe}, {0xF0, 0x4c0032},
+        {0xFE, 0xff79d2}, {0xFF, 0xffffff}, {0x7B, 0x28ff70}, {0xC5, 0x33009b},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(default_palette[c.byte], c.value) << "byte " << std::hex << c.byte;
 }
 
 } // namespace

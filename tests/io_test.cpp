@@ -1,0 +1,215 @@
+// Reading and writing in blocks, through the dumper: bounded reads that
+// leave the rest of an input, pipes that deliver a byte at a time, read
+// and write errors, and starts that no file can reach.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "dump_fixture.hpp"
+#include "io.hpp"
+#include "render.hpp"
+#include "support.hpp"
+
+namespace ruvo {
+namespace {
+
+// The fixture and the reference renderer.
+using namespace test;
+
+// Where the input is read a block at a time, chunks that straddle two
+// reads, ranges that start or end inside a block, and inputs that end
+// exactly at a block's end must all draw as the reference does.
+TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
+{
+    const struct {
+        std::size_t length;
+        std::int64_t start, end;
+    } cases[] = {
+        {block_size, 0, -1},
+        {2 * block_size, 0, -1},
+        {2 * block_size + 1, 0, -1},
+        {3 * block_size, 70000, -1},      // the start inside the second block
+        {3 * block_size, block_size, -1}, // the start on a block boundary
+        {3 * block_size, 1000, 1000 + static_cast<std::int64_t>(block_size) + 77},
+        {3 * block_size, 70001, 140000},
+        {3 * block_size, 0, 70000}, // more than a block, from the start
+    };
+    for (const auto& c : cases) {
+        const bytes data = test::random_bytes(c.length, static_cast<std::uint32_t>(c.start + 5));
+        settings.range_start = c.start;
+        settings.range_end = c.end;
+        const std::string want = want_range(data, c.start, c.end);
+        const int file = seekable(data);
+        EXPECT_EQ(dump_to_string(file), want)
+            << "file " << c.length << ", " << c.start << "-" << c.end;
+        // Nothing past the end of the range was read.
+        if (c.end != -1) {
+            EXPECT_EQ(lseek(file, 0, SEEK_CUR), c.end) << "file, range " << c.start << "-" << c.end;
+        }
+        close(file);
+        // Pieces that do not divide a chunk, and pipe-sized ones.
+        for (std::size_t piece : {std::size_t{1000}, std::size_t{4096}, block_size + 3}) {
+            const fed_pipe pipe(data, piece);
+            EXPECT_EQ(dump_to_string(pipe.fd), want) << "pipe " << c.length << ", " << c.start
+                                                     << "-" << c.end << ", pieces of " << piece;
+            if (c.end == -1)
+                continue;
+            std::string rest;
+            EXPECT_TRUE(
+                test::read_until(pipe.fd, &rest, std::string::npos, std::chrono::seconds(5)))
+                << "the pipe did not end within 5 s";
+            EXPECT_EQ(rest.size(), data.size() - static_cast<std::size_t>(c.end))
+                << "pipe, range " << c.start << "-" << c.end << ", pieces of " << piece;
+        }
+    }
+}
+
+// Every read(2) returns one byte: no chunk is ever whole before its last read.
+TEST_F(dump_fixture, PipeDeliveringOneByteAtATime)
+{
+    const bytes data = test::random_bytes(2600, 21);
+    settings.range_start = 100;
+    settings.range_end = 2500;
+    settings.width = 7;
+    const fed_pipe pipe(data, 1);
+    EXPECT_EQ(dump_to_string(pipe.fd), want_range(data, 100, 2500));
+}
+
+#if defined(__linux__)
+
+// A real read error after some blocks: the kernel answers EIO for
+// addresses of /proc/self/mem that nothing is mapped at.  One block and
+// one page are mapped, then nothing, so the second block is cut short and
+// the read after it fails.
+TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
+{
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t good = block_size + page;
+    void* area =
+        mmap(nullptr, good + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    auto* mapped = static_cast<unsigned char*>(area);
+    const bytes data = test::random_bytes(good, 13);
+    std::memcpy(mapped, data.data(), good);
+    ASSERT_EQ(munmap(mapped + good, page), 0);
+    const auto where = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(area));
+
+    const std::string path = ::testing::TempDir() + "ruvo-read-error.out";
+    const std::string message =
+        std::string("^[^\n]*: \\(while reading\\) memory: ") + std::strerror(EIO) + "\n$";
+    EXPECT_EXIT(
+        {
+            alarm(5); // a dump that never ends fails the test, not the run
+            const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int mem = open("/proc/self/mem", O_RDONLY);
+            if (out < 0 || mem < 0)
+                std::exit(3);
+            settings.range_start = static_cast<std::int64_t>(where);
+            auto text = std::make_unique<text_out>(out);
+            dump_stream(mem, "memory", *text);
+        },
+        ::testing::ExitedWithCode(1), message);
+    munmap(area, good);
+    EXPECT_EQ(test::read_file(path), reference_dump(data, where, 64, default_palette));
+}
+#endif
+
+// An input that can neither seek nor be read, and that poll(2) reports
+// ready (a descriptor that is not open): the skip to the start fails at
+// its first read.  What was drawn before (a header line, say) is written
+// out ahead of the message.
+TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
+{
+    settings.range_start = 2000;
+    const std::string path = ::testing::TempDir() + "ruvo-seek-error.out";
+    const std::string message =
+        std::string("^[^\n]*: \\(while seeking\\) unreadable: ") + std::strerror(EBADF) + "\n$";
+    EXPECT_EXIT(
+        {
+            alarm(5); // a skip that never ends fails the test, not the run
+            const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int closed = dup(out);
+            if (out < 0 || closed < 0 || close(closed) != 0)
+                std::exit(3);
+            auto text = std::make_unique<text_out>(out);
+            text->put("drawn before\n", 13);
+            dump_stream(closed, "unreadable", *text);
+        },
+        ::testing::ExitedWithCode(1), message);
+    EXPECT_EQ(test::read_file(path), "drawn before\n");
+}
+
+// A start that the file system cannot hold: the seek is refused, and the
+// input ends there, without a byte read (reading to the start would take
+// minutes on a large sparse file).
+TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
+{
+    const std::string path = ::testing::TempDir() + "ruvo-sparse";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    unlink(path.c_str());
+    ASSERT_EQ(ftruncate(fd, 64 << 20), 0);
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    if (lseek(fd, largest, SEEK_SET) != -1) {
+        close(fd);
+        GTEST_SKIP() << "the file system of " << ::testing::TempDir()
+                     << " holds offsets up to 2^63 - 1: no seek to refuse";
+    }
+    ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    settings.range_start = largest - 10;
+    EXPECT_EQ(dump_to_string(fd), "");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0) << "bytes were read to reach the start";
+    close(fd);
+}
+
+// The last bytes below 2^63: no read may ask for bytes past the largest
+// offset, which the system refuses, so the last 1023 bytes are drawn.
+TEST_F(dump_fixture, TheLastBytesBelowTheLargestOffset)
+{
+    constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+    std::string dir = ::testing::TempDir();
+#if defined(__linux__)
+    if (access("/dev/shm", W_OK) == 0)
+        dir = "/dev/shm/"; // tmpfs takes files of 2^63 - 1 bytes
+#endif
+    const std::string path = dir + "ruvo-huge";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    unlink(path.c_str());
+    if (ftruncate(fd, largest) != 0) {
+        close(fd);
+        GTEST_SKIP() << "no file system here takes a file of 2^63 - 1 bytes (" << dir << ")";
+    }
+    settings.range_start = largest - 1023;
+    EXPECT_EQ(dump_to_string(fd),
+              reference_dump(bytes(1023, 0), static_cast<std::uint64_t>(largest - 1023), 64,
+                             default_palette));
+    close(fd);
+}
+
+TEST_F(dump_fixture, WriteErrorEndsTheDump)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "this system has no /dev/full";
+    EXPECT_EXIT(
+        {
+            alarm(5); // a dump that never ends fails the test, not the run
+            auto full = std::make_unique<text_out>(open("/dev/full", O_WRONLY));
+            dump_stream(seekable(test::random_bytes(100000, 3)), "input", *full);
+        },
+        ::testing::ExitedWithCode(1),
+        std::string("^[^\n]*: stdout: ") + std::strerror(ENOSPC) + "\n$");
+}
+
+} // namespace
+} // namespace ruvo
