@@ -8,7 +8,11 @@ indented two more columns continues the command above it; any other line
 below a command is what the command prints (standard output and standard
 error together), and must be exactly that.  A command shown with no output
 below it must exit 0, write nothing to standard error, and write nothing
-or a dump (labelled lines and header lines) to standard output.  The
+or a dump to standard output; and every dump that ruvo draws in an example
+is read back, byte for byte, against the bytes its arguments name (the
+files, the range, the width, standard input and the palette in use).  The
+README's table of ranges is run too: each row's range must show exactly
+the bytes its row says.  The
 commands of one block run in order, each after the ones above it, as in one
 shell session; a shell function that an example defines is there for every
 later example.  Commands that do not run ruvo must exit 0 and write
@@ -16,9 +20,11 @@ nothing to standard error.
 
 Every example runs in a scratch folder that holds the files the examples
 name, with ruvo on PATH inside an install tree (bin/ruvo beside
-share/ruvo/palettes).  An example that needs what a test machine lacks,
-or that builds or installs the project (CI does that itself), is listed
-as skipped, with the reason.
+share/ruvo/palettes), through a wrapper that records what each run was
+given.  Examples that build, install, package or uninstall the project
+are run by tests/readme_steps.py instead, in every order; only those that
+need the network or a pager are skipped, with the reason.  A tool that an
+example needs and the machine lacks fails the test, naming its package.
 
 The manual's examples must also fit 80 columns of `man` output: each is
 looked for, whole, in the page as mandoc renders it at that width.
@@ -27,22 +33,21 @@ looked for, whole, in the page as mandoc renders it at that width.
 """
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
 import tempfile
 
-ruvo, source = sys.argv[1], sys.argv[2]
+import dump_reader
 
 SKIPS = [  # (pattern in the command, reason)
     (r"\bcurl\b", "needs the network"),
     (r"\bless\b", "needs a terminal (a pager)"),
-    (r"\bcmake\b|\bctest\b|\bcpack\b|\bapt\b|reproducible_test", "builds or installs the project; "
-     "CI does that itself (tests install_and_run, debian_package, reproducible_package)"),
-    (r"install_manifest", "removes an installed copy; none is installed here"),
+    (r"\bcmake\b|\bctest\b|\bcpack\b|\bapt-get\b|\bdpkg\b",
+     "builds, installs, packages or uninstalls: run by the test readme_steps"),
 ]
-if not shutil.which("xxd"):
-    SKIPS.append((r"\bxxd\b", "needs xxd, which is not installed"))
+TOOLS = {"xxd": "xxd", "mandoc": "mandoc"}  # tool: Debian package
 DEFINITION = re.compile(r"^\w+\(\) *\{")
 prelude = []  # shell functions defined by the examples so far
 
@@ -125,8 +130,50 @@ def scratch():
     os.makedirs(os.path.join(d, "prefix", "share", "ruvo"))
     shutil.copytree(os.path.join(source, "palettes"),
                     os.path.join(d, "prefix", "share", "ruvo", "palettes"))
-    os.symlink(os.path.abspath(ruvo), os.path.join(d, "prefix", "bin", "ruvo"))
+    wrapper = os.path.join(d, "prefix", "bin", "ruvo")
+    with open(wrapper, "w") as f:
+        f.write(RECORDER.replace("REAL", shlex.quote(os.path.abspath(ruvo))))
+    os.chmod(wrapper, 0o755)
     return d
+
+
+# ruvo as the examples run it: when RUVO_DOCS_RECORD names a folder, each
+# run leaves there its arguments, RUVO_COLORS, standard input and output.
+RECORDER = """#!/bin/sh
+[ -n "${RUVO_DOCS_RECORD:-}" ] || exec REAL "$@"
+run="$RUVO_DOCS_RECORD/$(ls "$RUVO_DOCS_RECORD" | wc -l)"
+mkdir "$run"
+for a in "$@"; do printf '%s\\0' "$a"; done >"$run/args"
+[ -z "${RUVO_COLORS+set}" ] || printf '%s' "$RUVO_COLORS" >"$run/colours"
+cat >"$run/stdin"
+REAL "$@" <"$run/stdin" >"$run/stdout"
+status=$?
+cat "$run/stdout"
+exit $status
+"""
+
+
+def check_runs(record, d, name, shown, failures):
+    """Reads back every dump that ruvo drew in one example."""
+    for run in sorted(os.listdir(record), key=int):
+        path = os.path.join(record, run)
+        out = open(os.path.join(path, "stdout"), "rb").read().decode("utf-8", "replace")
+        if not out:
+            continue
+        args = open(os.path.join(path, "args"), "rb").read().split(b"\0")[:-1]
+        colours = None
+        if os.path.exists(os.path.join(path, "colours")):
+            colours = open(os.path.join(path, "colours"), encoding="utf-8").read()
+        stdin = open(os.path.join(path, "stdin"), "rb").read()
+        try:
+            width, palette, inputs = dump_reader.asked_for([a.decode() for a in args], stdin,
+                                                           colours, d, source)
+            wrong = dump_reader.compare(out, width, palette, inputs)
+        except ValueError as e:  # no palette in RUVO_COLORS, and yet a dump
+            wrong = f"it drew a dump, but: {e}"
+        if wrong:
+            failures.append(f"{name}: {shown}\n  the dump of ruvo {' '.join(a.decode() for a in args)}"
+                            f" is not of the bytes it names: {wrong}")
 
 
 def is_dump(out):
@@ -134,6 +181,13 @@ def is_dump(out):
     if lines and lines[-1] == "":
         lines.pop()
     return all(l == "" or LABEL.match(l) or HEADER.match(l) for l in lines)
+
+
+def missing_tool(command):
+    for tool, package in TOOLS.items():
+        if re.search(rf"\b{tool}\b", command) and not shutil.which(tool):
+            return f"not run: {tool} is missing; install the Debian package {package}"
+    return None
 
 
 def run_block(name, block, failures, counts):
@@ -150,9 +204,16 @@ def run_block(name, block, failures, counts):
                 counts["skipped"] += 1
                 before.append(command)
                 continue
-            script = "".join(c + "\n" for c in prelude)
-            script += "".join(c + " >/dev/null 2>&1\n" for c in before) + command + "\n"
             shown = command.splitlines()[0]
+            missing = missing_tool(command)
+            if missing:
+                failures.append(f"{name}: {shown}\n  {missing}")
+                continue
+            record = tempfile.mkdtemp(dir=d, prefix=".record-")
+            script = "".join(c + "\n" for c in prelude)
+            script += "".join(c + " >/dev/null 2>&1\n" for c in before)
+            script += f"RUVO_DOCS_RECORD={shlex.quote(record)}; export RUVO_DOCS_RECORD\n"
+            script += command + "\n"
             try:
                 r = subprocess.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
                                    stdin=subprocess.DEVNULL, timeout=20)
@@ -168,6 +229,8 @@ def run_block(name, block, failures, counts):
             elif r.returncode != 0 or err or ("ruvo" in command and not is_dump(out)):
                 failures.append(f"{name}: {shown}\n  docs show no message, but it exited "
                                 f"{r.returncode}, stderr {err!r}, stdout begins {out[:120]!r}")
+            check_runs(record, d, name, shown, failures)
+            shutil.rmtree(record)
             counts["ran"] += 1
             if DEFINITION.match(command):
                 prelude.append(command)
@@ -177,17 +240,45 @@ def run_block(name, block, failures, counts):
         shutil.rmtree(d, ignore_errors=True)
 
 
+def range_table(path, failures, counts):
+    """Each row of the README's table of ranges, run: the range must show
+    exactly the bytes that the row says, as "A to B", "A to the end" or
+    "all"."""
+    text = open(path, encoding="utf-8").read()
+    section = text[text.index("### Ranges"):]
+    rows = re.findall(r"^\| `([^`]+)` \| ([^|]+) \|$", section[:section.index("\n\n", 20)], re.M)
+    if not rows:
+        failures.append("README: no table of ranges found")
+    d = scratch()
+    try:
+        data = open(os.path.join(d, "file"), "rb").read()
+        for rng, says in rows:
+            m = re.match(r"(\d+) to (\d+|the end)|all", says.strip())
+            if not m:
+                failures.append(f"README ranges: cannot read the row {rng}: {says}")
+                continue
+            first = int(m.group(1)) if m.group(1) else 0
+            last = len(data) - 1 if not m.group(1) or m.group(2) == "the end" else int(m.group(2))
+            r = subprocess.run([ruvo, "-r", rng, "file"], cwd=d, capture_output=True)
+            wrong = dump_reader.compare(r.stdout.decode("utf-8", "replace"), 64,
+                                        dump_reader.default_palette(source),
+                                        [(None, {at: data[at] for at in range(first, last + 1)})])
+            if r.returncode != 0 or r.stderr or wrong:
+                failures.append(f"README ranges: -r {rng} ({says.strip()}): "
+                                f"{wrong or r.stderr.decode()}")
+            counts["ran"] += 1
+    finally:
+        shutil.rmtree(d, ignore_errors=True)
+
+
 def man_width(page, blocks, failures):
     tool = shutil.which("mandoc")
-    if tool:
-        text = subprocess.run([tool, "-T", "utf8", "-O", "width=80", page],
-                              capture_output=True).stdout.decode()
-    elif shutil.which("man"):
-        text = subprocess.run(["man", "-l", page], capture_output=True,
-                              env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="")).stdout.decode()
-    else:
-        print("skipped: the manual's width (neither mandoc nor man is installed)")
+    if not tool:
+        failures.append("manual: its width is not checked: mandoc is missing; "
+                        "install the Debian package mandoc")
         return
+    text = subprocess.run([tool, "-T", "utf8", "-O", "width=80", page],
+                          capture_output=True).stdout.decode()
     text = re.sub(".\b", "", text)
     rendered = [l.rstrip() for l in text.split("\n")]
     for l in rendered:
@@ -201,16 +292,23 @@ def man_width(page, blocks, failures):
                     failures.append(f"manual: example wraps at 80 columns: {part}")
 
 
-failures, counts = [], {"ran": 0, "skipped": 0}
-readme = readme_blocks(os.path.join(source, "README.md"))
-man = man_blocks(os.path.join(source, "docs", "ruvo.1"))
-for i, block in enumerate(readme):
-    run_block(f"README example {i + 1}", block, failures, counts)
-for i, block in enumerate(man):
-    run_block(f"manual example {i + 1}", block, failures, counts)
-man_width(os.path.join(source, "docs", "ruvo.1"), man, failures)
-for f in failures:
-    print("FAILED: " + f)
-print(f"docs: {counts['ran']} example commands ran, {counts['skipped']} skipped, "
-      f"{len(failures)} failed")
-sys.exit(1 if failures or counts["ran"] == 0 else 0)
+def main():
+    failures, counts = [], {"ran": 0, "skipped": 0}
+    readme = readme_blocks(os.path.join(source, "README.md"))
+    man = man_blocks(os.path.join(source, "docs", "ruvo.1"))
+    for i, block in enumerate(readme):
+        run_block(f"README example {i + 1}", block, failures, counts)
+    for i, block in enumerate(man):
+        run_block(f"manual example {i + 1}", block, failures, counts)
+    range_table(os.path.join(source, "README.md"), failures, counts)
+    man_width(os.path.join(source, "docs", "ruvo.1"), man, failures)
+    for f in failures:
+        print("FAILED: " + f)
+    print(f"docs: {counts['ran']} example commands ran, {counts['skipped']} skipped, "
+          f"{len(failures)} failed")
+    sys.exit(1 if failures or counts["ran"] == 0 else 0)
+
+
+if __name__ == "__main__":
+    ruvo, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    main()
