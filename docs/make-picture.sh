@@ -2,66 +2,54 @@
 # Makes the README's pictures from ruvo's real output, drawn as a
 # true-colour terminal shows it (docs/picture.py):
 #
-#   docs/ruvo.png       the first 4 KiB of /bin/ls
-#   docs/palette.png    the default palette as a 16 x 16 table
-#   docs/gallery/*.png  typical contents, and one sample in every palette
+#   ruvo.png       the first 4 KiB of ruvo's own executable
+#   palette.png    the default palette as a 16 x 16 table
+#   gallery/*.png  typical contents, and one sample in every palette
 #
-#   docs/make-picture.sh [path/to/ruvo]
+#   docs/make-picture.sh [path/to/ruvo [OUT_DIR]]    (default: build/ruvo, docs)
 #
-# Needs python3, gzip and tar; the samples are made in a scratch folder.
+# Every picture is drawn from an input that stays the same whatever the
+# docs hold: a copy of a ruvo executable kept in docs/samples, and files
+# that docs/samples.py makes the same way every time.  The test
+# `pictures` redraws them all and compares them with the files in docs/.
+# Needs python3.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 ruvo=${1:-$here/../build/ruvo}
-gallery=$here/gallery
+out=${2:-$here}
+elf=$here/samples/ruvo.elf
 samples=$(mktemp -d)
 trap 'rm -rf "$samples"' EXIT
-mkdir -p "$gallery"
+mkdir -p "$out/gallery"
+python3 "$here/samples.py" "$here/.." "$samples"
 
 draw() { # output.png ruvo-arguments...  ($terminal: --light for a light background)
-    out=$1
+    picture=$1
     shift
-    "$ruvo" "$@" | python3 "$here/picture.py" --cell 8x16 ${terminal:-} "$out"
+    "$ruvo" "$@" | python3 "$here/picture.py" --cell 8x16 ${terminal:-} "$picture"
 }
 
-"$ruvo" -r 0-4096 /bin/ls | python3 "$here/picture.py" "$here/ruvo.png"
+"$ruvo" -r 0-4096 "$elf" | python3 "$here/picture.py" "$out/ruvo.png"
+"$ruvo" -w 16 "$samples/all-bytes" | python3 "$here/picture.py" --legend "$out/palette.png"
 
-python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)))' >"$samples/all-bytes"
-"$ruvo" -w 16 "$samples/all-bytes" | python3 "$here/picture.py" --legend "$here/palette.png"
-
-# The samples, made the same way every time.
-gzip -9 -n -c "$here/ruvo.1" >"$samples/ruvo.1.gz"
-tar --format=ustar --owner=0 --group=0 --mtime=@0 --sort=name -cf "$samples/palettes.tar" \
-    -C "$here/../palettes" gray viridis
-python3 - "$samples/cities.sqlite" <<'PY'
-import sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-db.execute("PRAGMA page_size = 1024")
-db.execute("CREATE TABLE city (id INTEGER PRIMARY KEY, name TEXT, population INTEGER)")
-names = ["Aberdeen", "Bergen", "Cadiz", "Dresden", "Esbjerg", "Faro", "Gdansk", "Haarlem"]
-db.executemany("INSERT INTO city (name, population) VALUES (?, ?)",
-               [(f"{names[i % 8]} {i}", 1000 + 37 * i) for i in range(90)])
-db.execute("CREATE INDEX by_name ON city (name)")
-db.commit()
-PY
-
-draw "$gallery/elf.png" -r 0x19400+0x1000 /bin/ls
-draw "$gallery/text.png" -r 0-2048 "$here/ruvo.1"
-draw "$gallery/tar.png" -r 0-4096 "$samples/palettes.tar"
-draw "$gallery/gzip.png" -r 0-2048 "$samples/ruvo.1.gz"
-draw "$gallery/png.png" -r 0-2048 "$here/ruvo.png"
-draw "$gallery/sqlite.png" -r 0-4096 "$samples/cities.sqlite"
+draw "$out/gallery/elf.png" -r 0x4000+0x1400 "$elf"
+draw "$out/gallery/text.png" -r 0-2048 "$samples/text"
+draw "$out/gallery/tar.png" -r 0-4096 "$samples/palettes.tar"
+draw "$out/gallery/gzip.png" -r 0-1487 "$samples/text.gz"
+draw "$out/gallery/png.png" -r 0-2048 "$out/palette.png"
+draw "$out/gallery/sqlite.png" -r 0-4096 "$samples/cities.sqlite"
 
 # One sample in each palette: machine code (with its 0xFF bytes), zero
 # padding, tables, and a last line that stops short, so that 0x00, 0xFF
 # and the space past the end can be told apart, or not.
-draw "$gallery/palette-default.png" -r 0x19680+0xb30 /bin/ls
+range=0x4480+0xc30
+draw "$out/gallery/palette-default.png" -r $range "$elf"
 for name in gray classes viridis on-dark on-light; do
     RUVO_COLORS=$(cat "$here/../palettes/$name")
     export RUVO_COLORS
     terminal=
     [ "$name" = on-light ] && terminal=--light
-    draw "$gallery/palette-$name.png" -r 0x19680+0xb30 /bin/ls
+    draw "$out/gallery/palette-$name.png" -r $range "$elf"
 done
 unset RUVO_COLORS
-terminal=--light draw "$gallery/palette-default-light.png" -r 0x19680+0xb30 /bin/ls
-ls -l "$here/ruvo.png" "$here/palette.png" "$gallery"/*.png | awk '{ print $5, $NF }'
+terminal=--light draw "$out/gallery/palette-default-light.png" -r $range "$elf"
