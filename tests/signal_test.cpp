@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e.hpp"
@@ -428,16 +429,19 @@ bool resumable_at(const std::string& dump, std::size_t from)
     std::size_t same = 0;
     while (same < shown.size() && same < dump.size() && shown[same] == dump[same])
         ++same;
-    std::string rest = shown.substr(same);
-    for (int strip = 0; strip < 2; ++strip) {
-        if (strip == 1) {
-            if (rest.compare(0, 3, "\033[m") != 0)
-                break;
-            rest.erase(0, 3);
-        }
-        const std::size_t from = dump.size() - std::min(rest.size(), dump.size());
-        if (rest.size() <= dump.size() && dump.compare(from, rest.size(), rest) == 0 &&
-            from <= same && resumable_at(dump, from))
+    // Where the dump was cut: at `same` with no reset after it, or where a
+    // reset begins, which may share its first bytes ("\033[") with the dump.
+    std::vector<std::pair<std::size_t, std::size_t>> splits{{same, same}}; // cut, rest from
+    for (std::size_t at = same >= 2 ? same - 2 : 0; at <= same; ++at)
+        if (shown.compare(at, 3, "\033[m") == 0)
+            splits.emplace_back(at, at + 3);
+    for (const auto& [cut, from_shown] : splits) {
+        const std::size_t rest = shown.size() - from_shown;
+        if (rest > dump.size())
+            continue;
+        const std::size_t from = dump.size() - rest;
+        if (dump.compare(from, rest, shown, from_shown, rest) == 0 && from <= cut &&
+            resumable_at(dump, from))
             return ::testing::AssertionSuccess();
     }
     const std::size_t around = same > 60 ? same - 60 : 0;
