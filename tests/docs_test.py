@@ -128,6 +128,8 @@ def scratch():
     shutil.copytree(os.path.join(source, "palettes"), os.path.join(d, "palettes"))
     os.makedirs(os.path.join(d, "prefix", "bin"))
     os.makedirs(os.path.join(d, "prefix", "share", "ruvo"))
+    shutil.copy(os.path.join(source, "shell", "ruvo_palette.sh"),
+                os.path.join(d, "prefix", "share", "ruvo", "ruvo_palette.sh"))
     shutil.copytree(os.path.join(source, "palettes"),
                     os.path.join(d, "prefix", "share", "ruvo", "palettes"))
     wrapper = os.path.join(d, "prefix", "bin", "ruvo")

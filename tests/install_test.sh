@@ -1,10 +1,13 @@
 #!/bin/sh
-# Installs into a scratch prefix and runs what was installed: the binary,
-# the manual page and the palettes.
+# Installs into a scratch root and runs what was installed: the binary,
+# the manual page and the palettes.  Staged with DESTDIR, so that this
+# build folder's record of real installs (for its uninstall) stays as it is.
 set -eu
 build=$1
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
-sh "$(dirname "$0")/installed_tree.sh" "$prefix"
-echo "installed into $prefix and ran"
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+DESTDIR=$root cmake --install "$build" --prefix /opt/ruvo >/dev/null
+sh "$(dirname "$0")/installed_tree.sh" "$root/opt/ruvo"
+[ ! -e "$build/install_record.txt" ] || ! grep -q "$root" "$build/install_record.txt" ||
+    { echo "a staged install was recorded as a real one"; exit 1; }
+echo "installed into $root/opt/ruvo and ran"

@@ -8,7 +8,10 @@ set -eu
 root=$1
 for f in bin/ruvo share/man/man1/ruvo.1.gz share/doc/ruvo/copyright share/doc/ruvo/changelog.gz \
          share/ruvo/palettes/gray share/ruvo/palettes/classes share/ruvo/palettes/viridis \
-         share/ruvo/palettes/on-dark share/ruvo/palettes/on-light; do
+         share/ruvo/palettes/on-dark share/ruvo/palettes/on-light share/ruvo/ruvo_palette.sh \
+         share/bash-completion/completions/ruvo share/zsh/vendor-completions/_ruvo \
+         share/fish/vendor_completions.d/ruvo.fish share/fish/vendor_completions.d/ruvo_palette.fish \
+         share/fish/vendor_functions.d/ruvo_palette.fish; do
     [ -f "$root/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 gzip -t "$root/share/man/man1/ruvo.1.gz"
