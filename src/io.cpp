@@ -175,13 +175,13 @@ void seek_to_start(input& in, const char* name, std::int64_t start)
     }
 }
 
-block_buffer::block_buffer(std::uint64_t limit) : data_(input_block), unread_(limit) {}
+block_buffer::block_buffer(std::uint64_t limit) : unread_(limit) {}
 
 std::size_t block_buffer::take(input& in, std::size_t want, const unsigned char** bytes)
 {
     if (tail_ - head_ < want && block_size - head_ < want) {
         // The piece would run past the end: move what is left to the front.
-        std::memmove(data_, data_ + head_, tail_ - head_);
+        std::memmove(input_block, input_block + head_, tail_ - head_);
         tail_ -= head_;
         head_ = 0;
     }
@@ -190,12 +190,12 @@ std::size_t block_buffer::take(input& in, std::size_t want, const unsigned char*
     while (tail_ - head_ < want && !in.eof && in.error == 0) {
         const std::size_t room =
             static_cast<std::size_t>(std::min<std::uint64_t>(block_size - tail_, unread_));
-        const std::size_t got = read_some(in, data_ + tail_, room);
+        const std::size_t got = read_some(in, input_block + tail_, room);
         tail_ += got;
         unread_ -= got;
     }
     const std::size_t n = std::min(want, tail_ - head_);
-    *bytes = data_ + head_;
+    *bytes = input_block + head_;
     head_ += n;
     return n;
 }

@@ -89,7 +89,6 @@ class block_buffer {
     std::size_t take(input& in, std::size_t want, const unsigned char** bytes);
 
   private:
-    unsigned char* data_;
     std::uint64_t unread_;
     std::size_t head_ = 0;
     std::size_t tail_ = 0;
