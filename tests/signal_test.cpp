@@ -42,6 +42,16 @@ int open_zero()
     return fd;
 }
 
+// Changes the terminal's mode, as stty would: `change` edits its termios.
+template <typename Change> bool set_mode(int fd, Change change)
+{
+    termios mode{};
+    if (tcgetattr(fd, &mode) != 0)
+        return false;
+    change(mode);
+    return tcsetattr(fd, TCSANOW, &mode) == 0;
+}
+
 class on_a_terminal : public ::testing::TestWithParam<int> {};
 
 // However the dump is cut, the very last bytes on the terminal are the
@@ -155,10 +165,7 @@ TEST_P(on_a_stuck_terminal, TheSignalEndsTheRunAtOnce)
     const stuck_case& c = GetParam();
     pty term;
     ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    termios mode{};
-    ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
-    mode.c_iflag |= IXON;
-    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
     const int zero = open_zero();
     const pid_t pid = start_ruvo({}, zero, term.slave);
     term.close_slave();
@@ -464,10 +471,7 @@ TEST(stopped_by_ctrl_z, TheDumpResumesWithWholeSequences)
         ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
         // Ctrl-Z would throw away what waits in the terminal's queue, so
         // that the dump on the screen skips some; here every byte counts.
-        termios mode{};
-        ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
-        mode.c_lflag |= NOFLSH;
-        ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_lflag |= NOFLSH; }));
         const job_shell shell(term, {dir.dir() + "/data"}, true);
         term.close_slave();
         std::string shown;
@@ -501,10 +505,7 @@ TEST(background_job, StoppedForTerminalOutputEndsWhenKilled)
         SCOPED_TRACE("signal " + std::to_string(sig));
         pty term;
         ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-        termios mode{};
-        ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
-        mode.c_lflag |= TOSTOP;
-        ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_lflag |= TOSTOP; }));
         const job_shell shell(term, {"/dev/zero"}, false);
         term.close_slave();
         ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTTOU}))
@@ -567,10 +568,7 @@ TEST(odd_descriptors, AKillInTheHandlerLeavesTheTerminalAsItWas)
         GTEST_SKIP() << "not run: needs root, to run ruvo as a user who cannot open the terminal";
     pty term;
     ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    termios mode{};
-    ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
-    mode.c_iflag |= IXON;
-    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
     ASSERT_EQ(fchmod(term.slave, 0600), 0);
     const int flags = fcntl(term.slave, F_GETFL);
     const int zero = open_zero();
@@ -595,10 +593,7 @@ TEST(odd_descriptors, ResetOnAPseudoTerminalMasterGoesToIt)
 {
     pty term;
     ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    termios mode{};
-    ASSERT_EQ(tcgetattr(term.slave, &mode), 0);
-    cfmakeraw(&mode);
-    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &mode), 0);
+    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { cfmakeraw(&m); }));
     const int zero = open_zero();
     const pid_t pid = start_ruvo({}, zero, term.master);
     close(zero);

@@ -31,6 +31,19 @@ bool write_all(int fd, const unsigned char* data, std::size_t n)
     return true;
 }
 
+// Reads ruvo's output to its end (20 s at most), waits for the writer and
+// for ruvo, and checks that the output is the plain dump of data.
+void expect_the_dump_of(const bytes& data, int output, pid_t pid, std::thread& writer)
+{
+    const std::string all = reference_dump(data, 0, 64, default_palette);
+    std::string shown;
+    EXPECT_TRUE(read_until(output, &shown, all.size() + 1, 20s));
+    writer.join();
+    close(output);
+    EXPECT_EQ(wait_status(pid), 0);
+    EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+}
+
 struct stall_case {
     const char* name;
     std::size_t first; // bytes sent before the pause
@@ -121,13 +134,7 @@ TEST(pieces, UnevenPiecesAcrossTheInputBlockDrawAsTheFile)
         }
         close(input[1]);
     });
-    const std::string all = reference_dump(data, 0, 64, default_palette);
-    std::string shown;
-    EXPECT_TRUE(read_until(output[0], &shown, all.size() + 1, 20s));
-    writer.join();
-    close(output[0]);
-    EXPECT_EQ(wait_status(pid), 0);
-    EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+    expect_the_dump_of(data, output[0], pid, writer);
 }
 
 // Another program may leave a descriptor non-blocking, and the flag is
@@ -163,13 +170,7 @@ TEST(non_blocking, InputAndOutputAreWaitedForNotFailed)
         close(input[1]);
     });
     std::this_thread::sleep_for(200ms);
-    const std::string all = reference_dump(data, 0, 64, default_palette);
-    std::string shown;
-    EXPECT_TRUE(read_until(output[0], &shown, all.size() + 1, 20s));
-    writer.join();
-    close(output[0]);
-    EXPECT_EQ(wait_status(pid), 0);
-    EXPECT_TRUE(shown == all) << shown.size() << " bytes of output, " << all.size() << " expected";
+    expect_the_dump_of(data, output[0], pid, writer);
 }
 
 // A regular file that cannot seek is a stream: ruvo skips to the start
