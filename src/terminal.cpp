@@ -171,13 +171,14 @@ long elapsed_ms(const timespec& since)
 // True when a write to the terminal on standard output would not stop the
 // process: it is in the terminal's foreground process group, or the
 // terminal lets background jobs write (no tostop), or it is not the
-// process's controlling terminal at all.  A background job that wrote with
+// process's controlling terminal at all (tcgetpgrp fails, or finds no
+// foreground group, as for a pty master whose slave no session holds).  A background job that wrote with
 // tostop set would be stopped by SIGTTOU inside its handler, and a kill
 // would never end it.
 bool may_write_to_terminal()
 {
     const pid_t foreground = tcgetpgrp(STDOUT_FILENO);
-    if (foreground == -1 || foreground == getpgrp())
+    if (foreground <= 0 || foreground == getpgrp())
         return true;
     termios mode{};
     return tcgetattr(STDOUT_FILENO, &mode) == 0 && (mode.c_lflag & TOSTOP) == 0;
