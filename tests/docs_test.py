@@ -51,8 +51,6 @@ TOOLS = {"xxd": "xxd", "mandoc": "mandoc"}  # tool: Debian package
 DEFINITION = re.compile(r"^\w+\(\) *\{")
 prelude = []  # shell functions defined by the examples so far
 
-LABEL = re.compile(r"^ {0,4}[0-9a-f]{4,} \033\[")
-HEADER = re.compile(r"^====> \033\[1m.*\033\[m <====$")
 
 
 def add_line(block, text):
@@ -182,7 +180,7 @@ def is_dump(out):
     lines = out.split("\n")
     if lines and lines[-1] == "":
         lines.pop()
-    return all(l == "" or LABEL.match(l) or HEADER.match(l) for l in lines)
+    return all(l == "" or dump_reader.LINE.match(l) or dump_reader.HEADER.match(l) for l in lines)
 
 
 def missing_tool(command):
