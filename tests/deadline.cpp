@@ -1,6 +1,6 @@
 // A deadline for every test: one that runs past it is ended with a line
 // that names it, instead of holding up the whole run until ctest's own
-// timeout.  Tests that wait for a process, a pipe or a terminal have
+// timeout, and every process the test started is killed.  Tests that wait for a process, a pipe or a terminal have
 // shorter deadlines of their own; this one catches a loop in the code
 // under test that never ends.
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstring>
+
+#include "support.hpp"
 
 namespace {
 
@@ -24,6 +26,7 @@ extern "C" void deadline_passed(int)
     (void)!write(STDERR_FILENO, head, sizeof head - 1);
     (void)!write(STDERR_FILENO, running, std::strlen(running));
     (void)!write(STDERR_FILENO, tail, sizeof tail - 1);
+    ruvo::test::kill_started();
     _exit(1);
 }
 

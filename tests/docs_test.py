@@ -40,6 +40,7 @@ import sys
 import tempfile
 
 import dump_reader
+import procs
 
 SKIPS = [  # (pattern in the command, reason)
     (r"\bcurl\b", "needs the network"),
@@ -215,7 +216,7 @@ def run_block(name, block, failures, counts):
             script += f"RUVO_DOCS_RECORD={shlex.quote(record)}; export RUVO_DOCS_RECORD\n"
             script += command + "\n"
             try:
-                r = subprocess.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
+                r = procs.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
                                    stdin=subprocess.DEVNULL, timeout=20)
             except subprocess.TimeoutExpired:
                 failures.append(f"{name}: {shown}\n  was still running after 20 s")
@@ -259,7 +260,7 @@ def range_table(path, failures, counts):
                 continue
             first = int(m.group(1)) if m.group(1) else 0
             last = len(data) - 1 if not m.group(1) or m.group(2) == "the end" else int(m.group(2))
-            r = subprocess.run([ruvo, "-r", rng, "file"], cwd=d, capture_output=True)
+            r = procs.run([ruvo, "-r", rng, "file"], cwd=d, capture_output=True, timeout=20)
             wrong = dump_reader.compare(r.stdout.decode("utf-8", "replace"), 64,
                                         dump_reader.default_palette(source),
                                         [(None, {at: data[at] for at in range(first, last + 1)})])
@@ -277,8 +278,8 @@ def man_width(page, blocks, failures):
         failures.append("manual: its width is not checked: mandoc is missing; "
                         "install the Debian package mandoc")
         return
-    text = subprocess.run([tool, "-T", "utf8", "-O", "width=80", page],
-                          capture_output=True).stdout.decode()
+    text = procs.run([tool, "-T", "utf8", "-O", "width=80", page],
+                     capture_output=True, timeout=20).stdout.decode()
     text = re.sub(".\b", "", text)
     rendered = [l.rstrip() for l in text.split("\n")]
     for l in rendered:

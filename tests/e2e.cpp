@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <filesystem>
 #include <thread>
 #include <regex>
@@ -38,10 +40,87 @@ std::string sys_error(int e)
     return binary_under_test() == RUVO_BINARY ? std::strerror(e) : "<any>";
 }
 
+namespace {
+
+// A copy of the binary that `user` can run, in a folder of its own (the
+// build tree may sit in a folder that only its owner may enter, as under
+// /root).  The first of $TMPDIR, /tmp, /var/tmp and /dev/shm in which the
+// user can reach the copy is taken.
+class copy_for_user {
+  public:
+    copy_for_user(const std::string& binary, uid_t user)
+    {
+        std::vector<std::string> places{"/tmp", "/var/tmp", "/dev/shm"};
+        if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0')
+            places.insert(places.begin(), tmp);
+        for (const auto& place : places) {
+            std::string dir = place + "/ruvo-user-XXXXXX";
+            if (mkdtemp(dir.data()) == nullptr)
+                continue;
+            dir_ = dir;
+            path_ = dir + "/ruvo";
+            std::error_code ec;
+            fs::copy_file(binary, path_, ec);
+            if (!ec && chmod(dir.c_str(), 0711) == 0 && chmod(path_.c_str(), 0755) == 0 &&
+                can_run(user))
+                return;
+            remove();
+        }
+        throw std::runtime_error("not run: no temporary folder here lets user " +
+                                 std::to_string(user) + " reach a copy of the program");
+    }
+    ~copy_for_user() { remove(); }
+    copy_for_user(const copy_for_user&) = delete;
+    copy_for_user& operator=(const copy_for_user&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    // Whether the user can execute the copy, as the user finds out.
+    bool can_run(uid_t user) const
+    {
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(setgroups(0, nullptr) == 0 && setgid(user) == 0 && setuid(user) == 0 &&
+                          access(path_.c_str(), X_OK) == 0
+                      ? 0
+                      : 1);
+        int raw = 0;
+        return pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) &&
+               WEXITSTATUS(raw) == 0;
+    }
+    void remove()
+    {
+        std::error_code ec;
+        if (!dir_.empty())
+            fs::remove_all(dir_, ec);
+        dir_.clear();
+    }
+
+    std::string dir_;
+    std::string path_;
+};
+
+// What the child of start_ruvo() reports through its pipe when it cannot
+// exec: the step that failed and its errno.
+struct start_failure {
+    int step;
+    int error;
+};
+const char* const start_steps[] = {"redirect its descriptors", "switch to the user",
+                                   "limit its descriptors", "exec"};
+
+} // namespace
+
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options)
 {
-    const std::string binary = binary_under_test();
+    std::string binary = binary_under_test();
+    std::unique_ptr<copy_for_user> copy;
+    if (options.user > 0) {
+        copy = std::make_unique<copy_for_user>(binary, options.user);
+        binary = copy->path();
+    }
     std::vector<char*> argv{
         const_cast<char*>(options.name != nullptr ? options.name : binary.c_str())};
     for (const auto& a : args)
@@ -67,32 +146,81 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
         envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
+    // Closed by a successful exec; otherwise the child says what failed.
+    int report[2];
+    if (pipe(report) != 0)
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    fcntl(report[0], F_SETFD, FD_CLOEXEC);
+    fcntl(report[1], F_SETFD, FD_CLOEXEC);
     const pid_t pid = fork();
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec.
+        const auto fail = [&report](int step) {
+            const start_failure f{step, errno};
+            (void)!write(report[1], &f, sizeof f);
+            _exit(127);
+        };
         if (dup2(in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
             (options.err >= 0 && dup2(options.err, STDERR_FILENO) < 0) ||
             (options.own_group && setpgid(0, 0) != 0))
-            _exit(127);
+            fail(0);
         if (options.user > 0 &&
             (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
-            _exit(127);
+            fail(1);
         if (options.close_err)
             close(STDERR_FILENO);
         if (options.max_files > 0) {
             for (int fd = 3; fd < 1024; ++fd)
-                close(fd);
+                if (fd != report[1])
+                    close(fd);
             const rlimit limit{static_cast<rlim_t>(options.max_files),
                                static_cast<rlim_t>(options.max_files)};
             if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
-                _exit(127);
+                fail(2);
         }
         execve(binary.c_str(), argv.data(), envp.data());
-        _exit(127);
+        fail(3);
     }
-    if (pid < 0)
-        throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+    const int fork_error = errno;
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        throw std::runtime_error(std::string("fork: ") + std::strerror(fork_error));
+    }
+    start_failure failed{};
+    ssize_t got = 0;
+    do
+        got = read(report[0], &failed, sizeof failed);
+    while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof failed)) {
+        int raw = 0;
+        (void)waitpid(pid, &raw, 0);
+        throw std::runtime_error("could not start " + binary + ": " +
+                                 start_steps[failed.step] + ": " + std::strerror(failed.error));
+    }
+    note_started(pid);
     return pid;
+}
+
+bool blocked_in(pid_t pid, std::initializer_list<long> calls, std::chrono::milliseconds limit)
+{
+    const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const std::string now = read_file(file);
+        if (now.empty())
+            throw std::runtime_error("not run: " + file +
+                                     " cannot be read, so the test cannot tell where the "
+                                     "program waits");
+        // The call's number, then its arguments; "running" when in none.
+        for (const long call : calls)
+            if (now.compare(0, std::to_string(call).size() + 1, std::to_string(call) + " ") == 0)
+                return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 namespace {
@@ -120,17 +248,36 @@ bool wait_within(pid_t pid, std::chrono::milliseconds limit, int* raw)
     }
 }
 
+// Waits until pid has ended, without reaping it: true once it has, false
+// past `limit`.
+bool script_ended(pid_t pid, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 } // namespace
 
 int wait_status(pid_t pid, std::chrono::milliseconds limit)
 {
     int raw = 0;
-    if (wait_within(pid, limit, &raw))
+    if (wait_within(pid, limit, &raw)) {
+        note_ended(pid);
         return status_of(raw);
+    }
     std::fprintf(stderr, "ruvo (pid %d) was still running after %lld ms: killed\n",
                  static_cast<int>(pid), static_cast<long long>(limit.count()));
     kill(pid, SIGKILL);
     (void)wait_within(pid, std::chrono::seconds(5), &raw);
+    note_ended(pid);
     return still_running;
 }
 
@@ -214,12 +361,16 @@ run_result scratch::run(const std::string& script, std::chrono::milliseconds lim
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     setpgid(pid, pid);
+    note_started(-pid);
+    // The script's group ends with it, whatever its verdict: a background
+    // job or a hung pipeline it leaves behind is killed too.  The script
+    // stays unreaped until then, so that its pid, and with it the group's,
+    // cannot have been handed to another process.
+    const bool ended = script_ended(pid, limit);
+    kill(-pid, SIGKILL);
     int raw = 0;
-    const bool ended = wait_within(pid, limit, &raw);
-    if (!ended) {
-        kill(-pid, SIGKILL);
-        (void)wait_within(pid, std::chrono::seconds(5), &raw);
-    }
+    (void)wait_within(pid, std::chrono::seconds(5), &raw);
+    note_ended(-pid);
     run_result r;
     r.out = read_file(out);
     r.err = read_file(err);

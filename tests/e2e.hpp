@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,7 +36,7 @@ class scratch {
     // running after `limit` is killed, with status still_running and a
     // line saying so at the end of err.
     run_result run(const std::string& script,
-                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+                   std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
   private:
     std::string dir_;
@@ -49,7 +50,11 @@ std::string binary_under_test();
 // Starts the binary under test with args, its standard input and output on
 // the descriptors given, its standard error on `err` (inherited for -1),
 // and RUVO_COLORS unset unless `env` sets it.  argv[0] is the binary's
-// path, or `name` where that is given.  Returns its pid.
+// path, or `name` where that is given.  Returns its pid.  Where the exec
+// (or a step before it) fails, throws with the step and errno's text: a
+// test then reports that, never the program's silence.  A program run as
+// another user runs from a copy that the user can reach, removed once it
+// has started.
 struct start_options {
     int err = -1;
     bool close_err = false;       // standard error closed instead
@@ -62,6 +67,12 @@ struct start_options {
 };
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});
+
+// Whether pid (a process of this user's, or any as root) is inside one of
+// the system calls numbered `calls` (SYS_write, say) within `limit`: for a test
+// that must act while the program waits in a write, a read or an open.
+// Linux only: it reads /proc/PID/syscall.
+bool blocked_in(pid_t pid, std::initializer_list<long> calls, std::chrono::milliseconds limit);
 
 // Waits for pid to end: its exit status, or 128 + the signal that ended it.
 // Past `limit` it kills the process, says so on standard error and returns

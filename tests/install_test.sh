@@ -6,6 +6,7 @@ set -eu
 build=$1
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+trap 'exit 1' HUP INT TERM # so that the EXIT trap cleans up then too
 DESTDIR=$root cmake --install "$build" --prefix /opt/ruvo >/dev/null
 sh "$(dirname "$0")/installed_tree.sh" "$root/opt/ruvo"
 [ ! -e "$build/install_record.txt" ] || ! grep -q "$root" "$build/install_record.txt" ||

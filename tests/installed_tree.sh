@@ -19,6 +19,7 @@ gzip -t "$root/share/man/man1/ruvo.1.gz"
 # Byte 0x41 in gray 65 with the installed gray palette.
 input=$(mktemp)
 trap 'rm -f "$input"' EXIT
+trap 'exit 1' HUP INT TERM # so that the EXIT trap cleans up then too
 printf 'AA' >"$input"
 got=$(RUVO_COLORS="$(cat "$root/share/ruvo/palettes/gray")" "$root/bin/ruvo" -w 1 "$input" 2>&1)
 want=$(printf '    0000 \033[38;2;65;65;65m\033[48;2;65;65;65m\342\226\200\033[m')

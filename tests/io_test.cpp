@@ -104,7 +104,8 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
     ASSERT_EQ(munmap(mapped + good, page), 0);
     const auto where = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(area));
 
-    const std::string path = ::testing::TempDir() + "ruvo-read-error.out";
+    const temp_file file;
+    const std::string& path = file.path();
     const std::string message =
         std::string("^[^\n]*: \\(while reading\\) memory: ") + std::strerror(EIO) + "\n$";
     EXPECT_EXIT(
@@ -131,7 +132,8 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
 TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
 {
     settings.range_start = 2000;
-    const std::string path = ::testing::TempDir() + "ruvo-seek-error.out";
+    const temp_file file;
+    const std::string& path = file.path();
     const std::string message =
         std::string("^[^\n]*: \\(while seeking\\) unreadable: ") + std::strerror(EBADF) + "\n$";
     EXPECT_EXIT(
@@ -154,22 +156,18 @@ TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
 // minutes on a large sparse file).
 TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
 {
-    const std::string path = ::testing::TempDir() + "ruvo-sparse";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    unlink(path.c_str());
+    const temp_file file;
+    const int fd = file.fd();
     ASSERT_EQ(ftruncate(fd, 64 << 20), 0);
     constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
     if (lseek(fd, largest, SEEK_SET) != -1) {
-        close(fd);
-        GTEST_SKIP() << "the file system of " << ::testing::TempDir()
+        GTEST_SKIP() << "the file system of " << file.path()
                      << " holds offsets up to 2^63 - 1: no seek to refuse";
     }
     ASSERT_EQ(lseek(fd, 0, SEEK_SET), 0);
     settings.range_start = largest - 10;
     EXPECT_EQ(dump_to_string(fd), "");
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0) << "bytes were read to reach the start";
-    close(fd);
 }
 
 // The last bytes below 2^63: no read may ask for bytes past the largest
@@ -177,24 +175,20 @@ TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
 TEST_F(dump_fixture, TheLastBytesBelowTheLargestOffset)
 {
     constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
-    std::string dir = ::testing::TempDir();
+    std::string dir;
 #if defined(__linux__)
     if (access("/dev/shm", W_OK) == 0)
-        dir = "/dev/shm/"; // tmpfs takes files of 2^63 - 1 bytes
+        dir = "/dev/shm"; // tmpfs takes files of 2^63 - 1 bytes
 #endif
-    const std::string path = dir + "ruvo-huge";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    unlink(path.c_str());
+    const temp_file file(dir);
+    const int fd = file.fd();
     if (ftruncate(fd, largest) != 0) {
-        close(fd);
         GTEST_SKIP() << "no file system here takes a file of 2^63 - 1 bytes (" << dir << ")";
     }
     settings.range_start = largest - 1023;
     EXPECT_EQ(dump_to_string(fd),
               reference_dump(bytes(1023, 0), static_cast<std::uint64_t>(largest - 1023), 64,
                              default_palette));
-    close(fd);
 }
 
 TEST_F(dump_fixture, WriteErrorEndsTheDump)

@@ -26,6 +26,9 @@ need lintian lintian
 [ "${kind%-clang}" != hardened ] || need hardening-check devscripts
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+trap 'exit 1' HUP INT TERM # so that the EXIT trap cleans up then too
+# The tools' own temporary files (lintian's among them) go there too.
+mkdir "$scratch/tmp" && export TMPDIR="$scratch/tmp"
 
 (cd "$build" && cpack -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1) ||
     { cat "$scratch/cpack.log"; exit 1; }

@@ -12,6 +12,7 @@ command -v python3 >/dev/null 2>&1 ||
     { echo "not run: python3 is missing; install the Debian package python3"; exit 1; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+trap 'exit 1' HUP INT TERM # so that the EXIT trap cleans up then too
 sh "$source_dir/docs/make-picture.sh" "$ruvo" "$scratch"
 status=0
 for shown in $(grep -o 'docs/[a-z/-]*\.png' "$source_dir/README.md" | sort -u); do

@@ -26,6 +26,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import procs  # noqa: E402
 from docs_test import readme_blocks  # noqa: E402
 
 source = os.path.abspath(sys.argv[1])
@@ -59,8 +60,8 @@ def find_steps():
 def copy_tree(to):
     """The sources as a clone has them: what git tracks, or all but the
     build folders."""
-    listed = subprocess.run(["git", "-C", source, "ls-files", "-co", "--exclude-standard"],
-                            capture_output=True, text=True)
+    listed = procs.run(["git", "-C", source, "ls-files", "-co", "--exclude-standard"],
+                       capture_output=True, text=True, timeout=60)
     if listed.returncode == 0 and listed.stdout:
         for f in listed.stdout.splitlines():
             if os.path.isfile(os.path.join(source, f)):
@@ -102,7 +103,7 @@ class sequence:
         os.makedirs(os.path.join(self.root, "usr", "local", "share", "man"))
 
     def sh(self, what, command):
-        r = subprocess.run(["sh", "-c", command], cwd=self.tree, capture_output=True, text=True,
+        r = procs.run(["sh", "-c", command], cwd=self.tree, capture_output=True, text=True,
                            stdin=subprocess.DEVNULL, timeout=600)
         if r.returncode != 0:
             failures.append(f"{self.name}: {what}: `{command}` exited {r.returncode}:\n"
@@ -134,8 +135,8 @@ class sequence:
 
 
 def installed_ruvo_draws(seq, where):
-    r = subprocess.run([os.path.join(seq.root, where, "bin", "ruvo"), "-r", "0-16",
-                        os.path.join(seq.tree, "LICENSE")], capture_output=True)
+    r = procs.run([os.path.join(seq.root, where, "bin", "ruvo"), "-r", "0-16",
+                   os.path.join(seq.tree, "LICENSE")], capture_output=True, timeout=20)
     if r.returncode != 0 or b"\033[38;2;" not in r.stdout:
         failures.append(f"{seq.name}: the ruvo installed in {where} does not draw")
 

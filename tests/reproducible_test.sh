@@ -15,6 +15,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ] && ! git -C "$source_dir" log -1 --format=%ct
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+trap 'exit 1' HUP INT TERM # so that the EXIT trap cleans up then too
 
 package() { # folder
     cmake -S "$source_dir" -B "$scratch/$1" -DBUILD_TESTING=OFF >"$scratch/$1.log" 2>&1 &&

@@ -24,7 +24,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import dump_reader  # noqa: E402
+import dump_reader
+import procs  # noqa: E402
 
 build, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 WIDTHS = ["1", "2", "4", "8", "16", "32", "64", "128", "256", "512"]
@@ -48,7 +49,7 @@ def env(**more):
 def run(case, argv, limit=10, **more):
     """Standard output of argv, or None (and a failure) past its deadline."""
     try:
-        r = subprocess.run(argv, capture_output=True, text=True, env=env(**more),
+        r = procs.run(argv, capture_output=True, text=True, env=env(**more),
                            stdin=subprocess.DEVNULL, timeout=limit, cwd=work)
     except subprocess.TimeoutExpired:
         failures.append(f"{case}: no answer within {limit} s")
@@ -158,11 +159,11 @@ def zsh_cases():
                 "autoload -Uz compinit && compinit -u -d \"$ZDOTDIR/.zcompdump\"\n"
                 f". '{switcher}'\nPS1='> '\n")
     e = env(ZDOTDIR=zdotdir)
-    subprocess.run(tmux + ["new-session", "-d", "-x", "120", "-y", "40", "zsh", "-i"],
+    procs.run(tmux + ["new-session", "-d", "-x", "120", "-y", "40", "zsh", "-i"],
                    env=e, cwd=work, check=True, timeout=10)
     try:
         def screen():
-            return subprocess.run(tmux + ["capture-pane", "-p"], capture_output=True,
+            return procs.run(tmux + ["capture-pane", "-p"], capture_output=True,
                                   text=True, timeout=10).stdout
 
         def until(case, test, limit=5):
@@ -179,10 +180,10 @@ def zsh_cases():
             return
 
         def tab(case, line, test):
-            subprocess.run(tmux + ["send-keys", "C-u", "clear", "Enter"], timeout=10)
+            procs.run(tmux + ["send-keys", "C-u", "clear", "Enter"], timeout=10)
             until("a clear screen", lambda t: t.strip() == ">")
-            subprocess.run(tmux + ["send-keys", "-l", line], timeout=10)
-            subprocess.run(tmux + ["send-keys", "Tab"], timeout=10)
+            procs.run(tmux + ["send-keys", "-l", line], timeout=10)
+            procs.run(tmux + ["send-keys", "Tab"], timeout=10)
             return until(case, test)
 
         def listed(text, pattern):
@@ -209,7 +210,7 @@ def zsh_cases():
                    lambda t: all(re.search(rf"\b{re.escape(n)}\b", t.split("\n", 1)[-1])
                                  for n in names))
     finally:
-        subprocess.run(tmux + ["kill-server"], capture_output=True, timeout=10)
+        procs.run(tmux + ["kill-server"], capture_output=True, timeout=10)
 
 
 # --- the switcher ----------------------------------------------------------
@@ -247,7 +248,7 @@ def switcher_cases():
         status = "$status" if shell == "fish" else "$?"
         script = (f"ruvo_palette viridis{sep}ruvo_palette grey{sep}echo \" {status}\"{sep}{show}")
         try:
-            r = subprocess.run([exe, "-c", prelude + script], capture_output=True, text=True,
+            r = procs.run([exe, "-c", prelude + script], capture_output=True, text=True,
                                env=env(), timeout=10, cwd=work)
             expect(f"{shell}: ruvo_palette, a wrong name", (r.stderr, r.stdout),
                    ("ruvo_palette: no palette named grey\n", " 1\n" + viridis))
@@ -289,7 +290,7 @@ def listing_cases():
 
 
 def main():
-    r = subprocess.run(["cmake", "--install", build, "--prefix", "/usr"], capture_output=True,
+    r = procs.run(["cmake", "--install", build, "--prefix", "/usr"], capture_output=True,
                        text=True, env=dict(os.environ, DESTDIR=root), timeout=60)
     if r.returncode != 0:
         failures.append(f"cmake --install failed: {r.stderr}")

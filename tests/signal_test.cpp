@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -65,11 +66,12 @@ TEST_P(on_a_terminal, TheSignalEndsTheRunAfterTheColoursAreOff)
     const pid_t pid = start_ruvo({}, zero, term.slave);
     term.close_slave();
     close(zero);
-    std::string shown = drain(term.master, a_moment);
+    std::string shown;
+    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+        << "ruvo drew less than 1000 bytes within 5 s";
     ASSERT_EQ(kill(pid, sig), 0);
     shown += drain(term.master, the_rest);
     EXPECT_EQ(wait_status(pid), 128 + sig);
-    ASSERT_GT(shown.size(), 1000u) << "ruvo drew nothing before the signal";
     EXPECT_EQ(printable(shown.substr(shown.size() - 3)), printable("\033[m"));
 }
 
@@ -98,7 +100,7 @@ TEST(interrupted, IntoAPipeNothingIsAdded)
     close(zero);
     close(out[1]);
     // Unread, the pipe fills and ruvo waits in the middle of a write.
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, SIGINT), 0);
     const std::string shown = drain(out[0], the_rest);
     close(out[0]);
@@ -134,8 +136,18 @@ TEST(interrupted, IgnoredSignalStaysIgnored)
 
     const bytes data = random_bytes(3000, 8);
     ASSERT_EQ(write(in[1], data.data(), 1500), 1500);
-    std::string shown = drain(term.master, a_moment); // ruvo now waits for input
+    // The first chunk is drawn, then ruvo waits for the rest.
+    std::string shown;
+    EXPECT_TRUE(read_until(term.master, &shown,
+                           reference_dump(bytes(data.begin(), data.begin() + 1024), 0, 64,
+                                          default_palette)
+                               .size(),
+                           the_rest))
+        << "the first chunk did not arrive within 5 s";
+    ASSERT_TRUE(blocked_in(pid, {SYS_read}, the_rest)) << "ruvo did not wait for input within 5 s";
     ASSERT_EQ(kill(pid, SIGINT), 0);
+    // A signal is acted on at once; 100 ms is ample even on a busy machine
+    // for it to have been delivered before more input comes.
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(write(in[1], data.data() + 1500, 1500), 1500);
     close(in[1]);
@@ -170,12 +182,13 @@ TEST_P(on_a_stuck_terminal, TheSignalEndsTheRunAtOnce)
     const pid_t pid = start_ruvo({}, zero, term.slave);
     term.close_slave();
     close(zero);
-    const std::string shown = drain(term.master, a_moment);
-    ASSERT_GT(shown.size(), 1000u) << "ruvo drew nothing";
+    std::string shown;
+    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+        << "ruvo drew less than 1000 bytes within 5 s";
     if (c.xoff) {
         ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
     }
-    std::this_thread::sleep_for(500ms); // ruvo now waits in a write
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, c.sig), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + c.sig) << "ruvo did not die within 1 s of the signal";
 }
@@ -220,19 +233,24 @@ class job_shell {
             throw std::runtime_error("fork");
         if (shell_ == 0)
             run_shell(slave_path, argv.data(), foreground, in);
+        note_started(-shell_); // its session's group; the job has its own
         close(report_[1]);
         pollfd ready{report_[0], POLLIN, 0};
         if (poll(&ready, 1, 5000) != 1 ||
             read(report_[0], &job_, sizeof job_) != static_cast<ssize_t>(sizeof job_))
             throw std::runtime_error("the shell did not start ruvo within 5 s");
+        note_started(-job_);
     }
 
     ~job_shell()
     {
+        // The job's group, unless the shell has reaped the job already.
         if (!ended_)
-            kill(job_, SIGKILL);
-        kill(shell_, SIGKILL);
+            kill(-job_, SIGKILL);
+        note_ended(-job_);
+        kill(-shell_, SIGKILL);
         (void)wait_status(shell_, 5s);
+        note_ended(-shell_);
         close(report_[0]);
     }
     job_shell(const job_shell&) = delete;
@@ -388,12 +406,14 @@ TEST(stopped_by_ctrl_z, AnOpenThatWaitsGoesOnAfterTheStop)
     const job_shell shell(term, {fifo, dir.dir() + "/after"}, true);
     term.close_slave();
 
-    std::this_thread::sleep_for(a_moment); // ruvo now waits in open(2)
+    ASSERT_TRUE(blocked_in(shell.job(), {SYS_openat}, the_rest))
+        << "ruvo did not wait in open(2) within 5 s";
     ASSERT_EQ(write(term.master, "\032", 1), 1);
     ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTSTP}))
         << "ruvo did not stop within 5 s of Ctrl-Z";
     ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
-    std::this_thread::sleep_for(a_moment);
+    ASSERT_TRUE(blocked_in(shell.job(), {SYS_openat}, the_rest))
+        << "ruvo did not wait in open(2) again within 5 s of SIGCONT";
 
     // Non-blocking, so that a reader that has gone cannot hold the test.
     int writer = -1;
@@ -576,11 +596,15 @@ TEST(odd_descriptors, AKillInTheHandlerLeavesTheTerminalAsItWas)
     how.user = 65534; // nobody
     const pid_t pid = start_ruvo({}, zero, term.slave, how);
     close(zero);
-    ASSERT_GT(drain(term.master, a_moment).size(), 1000u) << "ruvo drew nothing";
+    std::string shown;
+    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+        << "ruvo drew less than 1000 bytes within 5 s";
     ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-    std::this_thread::sleep_for(a_moment); // ruvo now waits in a write
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, SIGTERM), 0);
-    std::this_thread::sleep_for(30ms); // inside the handler's wait for room
+    // The kill comes while the handler waits for room.
+    ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll}, the_rest))
+        << "ruvo's handler did not wait for room within 5 s";
     kill(pid, SIGKILL);
     const int status = wait_status(pid);
     EXPECT_TRUE(status == 128 + SIGTERM || status == 128 + SIGKILL) << status;
@@ -597,7 +621,9 @@ TEST(odd_descriptors, ResetOnAPseudoTerminalMasterGoesToIt)
     const int zero = open_zero();
     const pid_t pid = start_ruvo({}, zero, term.master);
     close(zero);
-    std::string shown = drain(term.slave, a_moment);
+    std::string shown;
+    ASSERT_TRUE(read_until(term.slave, &shown, 1000, the_rest))
+        << "ruvo drew less than 1000 bytes within 5 s";
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     // The slave sees no end when ruvo ends: read on until it is dead, so
     // that the reset finds room, then a moment more.

@@ -1,11 +1,14 @@
 #include "support.hpp"
 
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -122,6 +125,55 @@ bool read_until(int fd, std::string* text, std::size_t size, std::chrono::millis
         text->append(buf, static_cast<std::size_t>(got));
     }
     return true;
+}
+
+namespace {
+
+// Read by kill_started() from a signal handler: plain slots, 0 when free.
+volatile pid_t started[64];
+
+} // namespace
+
+void note_started(pid_t target)
+{
+    for (auto& slot : started)
+        if (slot == 0) {
+            slot = target;
+            return;
+        }
+}
+
+void note_ended(pid_t target)
+{
+    for (auto& slot : started)
+        if (slot == target)
+            slot = 0;
+}
+
+void kill_started()
+{
+    for (auto& slot : started)
+        if (slot != 0)
+            (void)kill(slot, SIGKILL);
+}
+
+temp_file::temp_file(const std::string& dir)
+{
+    std::string folder = dir;
+    if (folder.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    }
+    path_ = folder + "/ruvo-test-XXXXXX";
+    fd_ = mkstemp(path_.data());
+    if (fd_ < 0)
+        throw std::runtime_error("mkstemp in " + folder + ": " + std::strerror(errno));
+}
+
+temp_file::~temp_file()
+{
+    close(fd_);
+    unlink(path_.c_str());
 }
 
 std::string header(const std::string& name, bool first)

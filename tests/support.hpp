@@ -3,6 +3,8 @@
 #ifndef RUVO_TESTS_SUPPORT_HPP
 #define RUVO_TESTS_SUPPORT_HPP
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -34,6 +36,31 @@ std::string read_file(const std::string& path);
 // Reads fd into *text until it holds at least `size` bytes, its end (or a
 // read error) comes, or `limit` has passed.  Returns false on the time limit.
 bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
+
+// A file of the test's own in the temporary folder (mkstemp in $TMPDIR,
+// else /tmp, or in `dir`), removed when this ends, whatever the verdict.
+class temp_file {
+  public:
+    explicit temp_file(const std::string& dir = "");
+    ~temp_file();
+    temp_file(const temp_file&) = delete;
+    temp_file& operator=(const temp_file&) = delete;
+
+    const std::string& path() const { return path_; }
+    int fd() const { return fd_; } // open for reading and writing
+
+  private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// The processes a test has started and not yet reaped, as kill(2) targets:
+// a pid, or minus a process group.  When a test runs past its deadline,
+// kill_started() ends them all before the test binary ends, so that no
+// process of a test outlives it.
+void note_started(pid_t target);
+void note_ended(pid_t target);
+void kill_started(); // async-signal-safe
 
 // "\n" before every header but the first one; bold name.
 std::string header(const std::string& name, bool first);

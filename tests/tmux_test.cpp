@@ -102,7 +102,8 @@ TEST(terminal, TmuxShowsLabelsAndColouredHalfBlocks)
     // and 7 with nothing below them.
     const bytes input = {0x00, 0xff, 0x41, 0x10, 0x0f, 0x8e, 0x20, 0x7b};
     const scratch dir({{"input", input}});
-    const std::string tmux = "tmux -f /dev/null -L ruvo-test-" + std::to_string(getpid());
+    // The server's socket in the scratch folder, so that it goes with it.
+    const std::string tmux = "tmux -f /dev/null -S '" + dir.dir() + "/tmux'";
     const run_result started = dir.run(tmux + " new-session -d -x 60 -y 6 \"$RUVO -w 3 input; "
                                               "echo done; sleep 60\"");
     ASSERT_EQ(started.status, 0) << started.err;
