@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,30 +35,65 @@ void wait_until_ready(int fd, short events)
     (void)poll(&p, 1, -1);
 }
 
-// Writes all n bytes of text to fd, however many calls it takes.  When
-// the process was stopped in the middle (Ctrl-Z, then `fg`), the terminal's
-// colours were switched off and the shell has written to it since: the
-// text goes on from the start of the cell or sequence that the stop cut
-// short, never from its middle.
+// The stops that the writer has made up for, and whether the last text
+// written ended a line.
+std::sig_atomic_t stops_made_up = 0;
+bool wrote_a_line_end = true;
+
+// One write(2) of up to n > 0 bytes: how many went.  A descriptor left
+// non-blocking is waited for; a write error ends the program.
+std::size_t write_some(int fd, const char* text, std::size_t n)
+{
+    const ssize_t wrote = write(fd, text, n);
+    if (wrote >= 0)
+        return static_cast<std::size_t>(wrote);
+    if (left_non_blocking())
+        wait_until_ready(fd, POLLOUT);
+    else if (errno != EINTR)
+        err(1, "stdout");
+    return 0;
+}
+
+// After a stop (Ctrl-Z, then `fg` or a SIGCONT), the terminal's colours
+// were switched off, perhaps with the reset cut short, and the terminal
+// may have thrown away what was queued for it, so that the screen stops
+// anywhere in some line, or the shell has written to it.  A whole reset
+// ends whatever sequence was left open (an ESC starts a new one); a new
+// line follows unless the terminal is known to hold everything up to the
+// start of a line: it keeps queued output (noflsh) and the text was cut
+// there.
+void make_up_for_stop(int fd, bool at_line_start)
+{
+    termios mode{};
+    const bool kept = tcgetattr(fd, &mode) == 0 && (mode.c_lflag & NOFLSH) != 0;
+    constexpr char reset_and_newline[] = "\033[m\n";
+    const std::size_t n = sizeof reset_and_newline - (kept && at_line_start ? 2 : 1);
+    for (std::size_t sent = 0; sent < n;)
+        sent += write_some(fd, reset_and_newline + sent, n - sent);
+}
+
+// Writes all n bytes of text to fd, however many calls it takes.  When a
+// stop came since the last write, the text goes on from the start of the
+// line that the stop cut, on a line of its own (see make_up_for_stop);
+// with no text, as at the end of the run, the reset is still made whole.
 void write_all(int fd, const char* text, std::size_t n)
 {
     const char* const start = text;
     const char* const end = text + n;
-    std::sig_atomic_t stops = output_stops;
-    while (text != end) {
-        const ssize_t wrote = write(fd, text, static_cast<std::size_t>(end - text));
-        if (wrote >= 0) {
-            text += wrote;
-        } else if (left_non_blocking()) {
-            wait_until_ready(fd, POLLOUT);
-        } else if (errno != EINTR) {
-            err(1, "stdout");
+    for (;;) {
+        if (stops_made_up != output_stops) {
+            stops_made_up = output_stops;
+            const auto cut = static_cast<std::size_t>(text - start);
+            const std::size_t from = resume_point(start, cut);
+            make_up_for_stop(fd, from == cut && (cut != 0 || wrote_a_line_end));
+            text = start + from;
         }
-        if (stops != output_stops && text != end) {
-            stops = output_stops;
-            text = start + resume_point(start, static_cast<std::size_t>(text - start));
-        }
+        if (text == end)
+            break;
+        text += write_some(fd, text, static_cast<std::size_t>(end - text));
     }
+    if (n != 0)
+        wrote_a_line_end = end[-1] == '\n';
 }
 
 // True for inputs whose next bytes may be a long time coming (pipes,
@@ -68,6 +104,14 @@ bool can_keep_us_waiting(int fd)
     if (fstat(fd, &st) != 0)
         return true;
     return !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
+}
+
+// True for a regular file whose size is 0.  That is either an empty file
+// or a pseudo-file (/proc, sysfs, tracefs) whose size says nothing.
+bool says_it_is_empty(int fd)
+{
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
 // True when a read of fd would return at once: input is queued, the
@@ -110,6 +154,23 @@ unsigned char input_block[block_size];
 // need the C++ runtime's guard functions and so the C++ library itself.
 text_out stdout_text(STDOUT_FILENO);
 
+// True when the input, just sought to a start above 0, has nothing
+// there.  Many pseudo-files (most of /proc/sys, tracefs) take the seek but
+// give their bytes only to a read from offset 0; others (/proc/PID/mem)
+// read at any offset.  One byte is read to tell, and kept when it comes;
+// for a file that really is empty, the read from the start then finds
+// nothing, as cheaply.
+bool ends_at_once(input& in)
+{
+    const std::size_t got = read_some(in, input_block, 1);
+    if (got == 0 && in.error == 0) {
+        in.eof = false;
+        return true;
+    }
+    in.ahead_to = got;
+    return false;
+}
+
 } // namespace
 
 void text_out::put(const char* text, std::size_t n)
@@ -149,25 +210,45 @@ input::input(int descriptor, text_out& text)
 
 void seek_to_start(input& in, const char* name, std::int64_t start)
 {
-    if (lseek(in.fd, static_cast<off_t>(start), SEEK_SET) != -1)
-        return;
-    // A regular file or a block device that refuses the offset as invalid
-    // cannot hold a byte there (it lies past the largest file or the
-    // device's end): the input ends before the range.  Reading up to it
-    // instead could take minutes, for nothing.
-    if (errno == EINVAL && !in.may_wait && start != 0) {
+    bool from_offset_0 = false; // a pseudo-file, read from its start
+    if (lseek(in.fd, static_cast<off_t>(start), SEEK_SET) != -1) {
+        if (start == 0 || !says_it_is_empty(in.fd) || !ends_at_once(in))
+            return;
+        from_offset_0 = lseek(in.fd, 0, SEEK_SET) == 0;
+        if (!from_offset_0)
+            return;
+    } else if (errno == EINVAL && !in.may_wait && start != 0) {
+        // A regular file or a block device that refuses the offset as
+        // invalid cannot hold a byte there (it lies past the largest file
+        // or the device's end): the input ends before the range.  Reading
+        // up to it instead could take minutes, for nothing.
         in.eof = true;
         return;
+    } else {
+        // Anything else that does not seek is a stream, whatever its type:
+        // a pipe, a terminal, or a file that behaves like one (trace_pipe,
+        // many FUSE files).  Its bytes come when they come, and only
+        // reading moves it forward; from offset 0 there is nothing to skip.
+        in.may_wait = true;
     }
-    // Anything else that does not seek is a stream, whatever its type: a
-    // pipe, a terminal, or a file that behaves like one (trace_pipe, many
-    // FUSE files).  Its bytes come when they come, and only reading moves
-    // it forward; from offset 0 there is nothing to skip.
-    in.may_wait = true;
+    // A stream is read no further than the start: what comes after the
+    // range stays for whoever reads it next.  A pseudo-file gives its bytes
+    // only to a read from offset 0, so it is read in whole blocks, and what
+    // a read brings past the start is kept for the dump.
     auto left = static_cast<std::uint64_t>(start);
-    while (left != 0 && !in.eof && in.error == 0)
-        left -= read_some(in, input_block,
-                          static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size)));
+    while (left != 0 && !in.eof && in.error == 0) {
+        const std::size_t got = read_some(
+            in, input_block,
+            from_offset_0 ? block_size
+                          : static_cast<std::size_t>(std::min<std::uint64_t>(left, block_size)));
+        if (got > left) {
+            in.ahead_from = static_cast<std::size_t>(left);
+            in.ahead_to = got;
+            left = 0;
+        } else {
+            left -= got;
+        }
+    }
     if (in.error != 0) {
         in.out.flush();
         errno = in.error;
@@ -175,7 +256,16 @@ void seek_to_start(input& in, const char* name, std::int64_t start)
     }
 }
 
-block_buffer::block_buffer(std::uint64_t limit) : unread_(limit) {}
+block_buffer::block_buffer(const input& in, std::uint64_t limit)
+    : unread_(limit), head_(in.ahead_from), tail_(in.ahead_from)
+{
+    // Bytes that the skip to the start read past it, as far as the range
+    // takes them.
+    const std::size_t kept =
+        static_cast<std::size_t>(std::min<std::uint64_t>(in.ahead_to - in.ahead_from, limit));
+    tail_ += kept;
+    unread_ -= kept;
+}
 
 std::size_t block_buffer::take(input& in, std::size_t want, const unsigned char** bytes)
 {

@@ -66,12 +66,17 @@ struct input {
                    // and only reading moves it forward
     bool eof = false;
     int error = 0; // errno of the failed read, or 0
+    // Bytes past the start that skipping to it read, in the input block.
+    std::size_t ahead_from = 0;
+    std::size_t ahead_to = 0;
 };
 
 // Moves the input to `start`: by seeking where it can, else by reading
-// and dropping bytes.  Running out of input on the way is not an error; a
-// read error ends the program with "(while seeking) <name>: <error>",
-// after what `out` holds has been written.
+// and dropping bytes (bytes read past the start are kept for the
+// block_buffer).  A regular file of size 0 is read, never sought: it may
+// be a pseudo-file whose bytes come only from offset 0.  Running out of input on the way is not an
+// error; a read error ends the program with "(while seeking) <name>: <error>", after what `out`
+// holds has been written.
 void seek_to_start(input& in, const char* name, std::int64_t start);
 
 // The bytes read but not yet used, block_size at most, in one static
@@ -80,8 +85,9 @@ void seek_to_start(input& in, const char* name, std::int64_t start);
 // after a read error, as fread(3) would.
 class block_buffer {
   public:
-    // `limit`: how many bytes the range lets us read, or UINT64_MAX.
-    explicit block_buffer(std::uint64_t limit);
+    // `limit`: how many bytes the range lets us read, or UINT64_MAX.  What
+    // seek_to_start() read past the start of `in` comes first.
+    block_buffer(const input& in, std::uint64_t limit);
 
     // Sets *bytes to the next min(want, available) bytes and returns their
     // count.  For pieces never to straddle the end of the block, every
@@ -90,8 +96,8 @@ class block_buffer {
 
   private:
     std::uint64_t unread_;
-    std::size_t head_ = 0;
-    std::size_t tail_ = 0;
+    std::size_t head_;
+    std::size_t tail_;
 };
 
 } // namespace ruvo

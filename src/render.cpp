@@ -146,7 +146,7 @@ void dump_stream(int fd, const char* name, text_out& out)
     const std::uint64_t end = bounded ? static_cast<std::uint64_t>(s.range_end) : INT64_MAX;
     const std::uint64_t total = end - static_cast<std::uint64_t>(s.range_start);
     const auto start = static_cast<std::uint64_t>(s.range_start);
-    block_buffer buffer(total);
+    block_buffer buffer(in, total);
     std::uint64_t done = 0;
     while (done != total && !in.eof && in.error == 0) {
         const auto want =

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -118,35 +119,10 @@ shown_text::~shown_text()
 
 std::size_t resume_point(const char* text, std::size_t cut)
 {
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
     std::size_t line = cut;
-    while (line != 0 && s[line - 1] != '\n')
+    while (line != 0 && text[line - 1] != '\n')
         --line;
-    // After the last character of the line shown whole.
-    std::size_t shown = line;
-    for (std::size_t i = line; i < cut;) {
-        if (s[i] == 0x1b) { // ESC, '[', parameters, a final byte
-            std::size_t j = i + 1;
-            if (j < cut && s[j] == '[')
-                for (++j; j < cut && (s[j] < 0x40 || s[j] > 0x7e); ++j) {
-                }
-            if (j >= cut)
-                break;
-            i = j + 1;
-            continue;
-        }
-        const std::size_t size = s[i] >= 0xf0 ? 4 : s[i] >= 0xe0 ? 3 : s[i] >= 0xc0 ? 2 : 1;
-        if (size > cut - i)
-            break;
-        i += size;
-        shown = i;
-    }
-    // The sequences after that character belong to the cell that was cut
-    // (or to the line's end); with none, the cut fell inside a character.
-    for (std::size_t i = shown; i < cut; ++i)
-        if (s[i] == 0x1b)
-            return i;
-    return shown;
+    return line;
 }
 
 namespace {
@@ -154,11 +130,16 @@ namespace {
 // The reset the signal handlers write to the terminal: all attributes off.
 constexpr char attributes_off[] = "\033[m";
 
-// How long a handler waits for room on the terminal, in all.  A terminal
-// busy showing a dump takes the reset within a few milliseconds; one whose
-// output is stopped (XOFF) or that nobody reads never will, and is left
-// as it is.
-constexpr int reset_wait_ms = 100;
+// How long a handler waits for the terminal to take the reset's first
+// byte.  A terminal busy showing a dump takes it within a few
+// milliseconds; one whose output is stopped (XOFF) or that nobody reads
+// never will, and is left as it is.
+constexpr int first_byte_wait_ms = 100;
+// Once the first byte is out, the rest of the reset goes within this
+// bound: a terminal is never left with a sequence begun and not ended
+// while it can still take one.  An interval timer interrupts a write that
+// blocks beyond it.
+constexpr int reset_bound_ms = 1000;
 
 // Milliseconds since `since`, on the monotonic clock.
 long elapsed_ms(const timespec& since)
@@ -172,9 +153,9 @@ long elapsed_ms(const timespec& since)
 // process: it is in the terminal's foreground process group, or the
 // terminal lets background jobs write (no tostop), or it is not the
 // process's controlling terminal at all (tcgetpgrp fails, or finds no
-// foreground group, as for a pty master whose slave no session holds).  A background job that wrote with
-// tostop set would be stopped by SIGTTOU inside its handler, and a kill
-// would never end it.
+// foreground group, as for a pty master whose slave no session holds).  A
+// background job that wrote with tostop set would be stopped by SIGTTOU
+// inside its handler, and a kill would never end it.
 bool may_write_to_terminal()
 {
     const pid_t foreground = tcgetpgrp(STDOUT_FILENO);
@@ -184,43 +165,110 @@ bool may_write_to_terminal()
     return tcgetattr(STDOUT_FILENO, &mode) == 0 && (mode.c_lflag & TOSTOP) == 0;
 }
 
-// Wakes a write that is stuck despite the wait for room; does nothing else.
-extern "C" void interrupt_write(int /*sig*/) {}
+// Set when a SIGALRM that somebody sent (kill, sigqueue, a timer of
+// theirs) arrives while the reset's own timer holds the signal: it is
+// delivered again, as its owner meant it, once the reset is done.
+volatile std::sig_atomic_t alarm_from_outside = 0;
+
+// Wakes a write that blocks beyond the bound; notes a SIGALRM that is not
+// the bound's own.
+extern "C" void interrupt_write(int /*sig*/, siginfo_t* info, void* /*context*/)
+{
+    if (info != nullptr &&
+        (info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TIMER))
+        alarm_from_outside = 1;
+}
+
+// The real-time interval timer and SIGALRM, lent to the bound of one reset
+// and then given back as they were: the action, the signal mask, and the
+// timer of whoever set one (an alarm before exec, say), less the time that
+// has passed.  A SIGALRM sent meanwhile is sent again.
+class alarm_on_loan {
+  public:
+    alarm_on_loan()
+    {
+        alarm_from_outside = 0;
+        struct sigaction wake {};
+        wake.sa_sigaction = interrupt_write;
+        wake.sa_flags = SA_SIGINFO; // no SA_RESTART: the write returns
+        sigemptyset(&wake.sa_mask);
+        (void)sigaction(SIGALRM, &wake, &action_);
+        sigset_t alarm_only;
+        sigemptyset(&alarm_only);
+        sigaddset(&alarm_only, SIGALRM);
+        (void)sigprocmask(SIG_UNBLOCK, &alarm_only, &mask_);
+        const itimerval bound{{0, 0}, {reset_bound_ms / 1000, (reset_bound_ms % 1000) * 1000}};
+        (void)setitimer(ITIMER_REAL, &bound, &theirs_);
+        (void)clock_gettime(CLOCK_MONOTONIC, &lent_);
+    }
+    ~alarm_on_loan()
+    {
+        const itimerval off{};
+        (void)setitimer(ITIMER_REAL, &off, nullptr);
+        (void)sigaction(SIGALRM, &action_, nullptr);
+        (void)sigprocmask(SIG_SETMASK, &mask_, nullptr);
+        give_back_timer();
+        if (alarm_from_outside != 0)
+            (void)raise(SIGALRM);
+    }
+    alarm_on_loan(const alarm_on_loan&) = delete;
+    alarm_on_loan& operator=(const alarm_on_loan&) = delete;
+
+  private:
+    void give_back_timer()
+    {
+        if (theirs_.it_value.tv_sec == 0 && theirs_.it_value.tv_usec == 0)
+            return;
+        timespec now{};
+        (void)clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long passed_us =
+            (now.tv_sec - lent_.tv_sec) * 1000000LL + (now.tv_nsec - lent_.tv_nsec) / 1000;
+        long long left_us =
+            theirs_.it_value.tv_sec * 1000000LL + theirs_.it_value.tv_usec - passed_us;
+        if (left_us < 1)
+            left_us = 1; // due already: it expires at once, as it would have
+        itimerval timer = theirs_;
+        timer.it_value.tv_sec = static_cast<time_t>(left_us / 1000000);
+        timer.it_value.tv_usec = static_cast<suseconds_t>(left_us % 1000000);
+        (void)setitimer(ITIMER_REAL, &timer, nullptr);
+    }
+
+    struct sigaction action_ {};
+    sigset_t mask_{};
+    itimerval theirs_{};
+    timespec lent_{};
+};
 
 // Writes the reset to standard output itself, without ever waiting long
 // and without changing anything that outlives the process: no descriptor
 // is opened and no flag of the description that the shell shares is
-// touched.  Each byte waits for POLLOUT first.  On Linux and the BSDs a
-// terminal reports POLLOUT only with room for at least one byte, so one
-// byte then goes without blocking; for the case where another writer takes
-// that room first, an alarm interrupts the write after a second.
+// touched.  The reset goes once the terminal has room (POLLOUT, within
+// first_byte_wait_ms), in one write: the system lets no other writer's
+// bytes in between, such as a shell's message about a job stopped in the
+// same group.  Should that write block because another writer took the
+// room first, the bound's timer interrupts it, and the rest of the reset
+// goes as room comes, within the bound.
 void reset_colours()
 {
     if (!may_write_to_terminal())
         return;
-    struct sigaction wake {};
-    struct sigaction old_alarm {};
-    wake.sa_handler = interrupt_write; // no SA_RESTART: the write returns
-    sigemptyset(&wake.sa_mask);
-    (void)sigaction(SIGALRM, &wake, &old_alarm);
-    const unsigned old_timer = alarm(1);
+    const alarm_on_loan bound;
     timespec start{};
     (void)clock_gettime(CLOCK_MONOTONIC, &start);
     std::size_t sent = 0;
     while (sent < sizeof attributes_off - 1) {
-        const long left = reset_wait_ms - elapsed_ms(start);
+        const long left = (sent == 0 ? first_byte_wait_ms : reset_bound_ms) - elapsed_ms(start);
         pollfd room{STDOUT_FILENO, POLLOUT, 0};
         if (left <= 0 || poll(&room, 1, static_cast<int>(left)) != 1 ||
             (room.revents & POLLOUT) == 0)
             break;
-        const ssize_t wrote = write(STDOUT_FILENO, attributes_off + sent, 1);
-        if (wrote == 1)
-            ++sent;
+        const ssize_t wrote =
+            write(STDOUT_FILENO, attributes_off + sent, sizeof attributes_off - 1 - sent);
+        if (wrote > 0)
+            sent += static_cast<std::size_t>(wrote);
         else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
             break;
     }
-    (void)alarm(old_timer);
-    (void)sigaction(SIGALRM, &old_alarm, nullptr);
 }
 
 // Sets sig's action to the handler, or to the default action for nullptr.
@@ -235,15 +283,13 @@ void set_action(int sig, void (*handler)(int))
     (void)sigaction(sig, &act, nullptr);
 }
 
-// Lets the default action of sig happen now, inside the handler.
-void take_default_action(int sig)
+// Unblocks sig, or blocks it again.
+void set_blocked(int sig, bool blocked)
 {
-    set_action(sig, nullptr);
     sigset_t this_one;
     sigemptyset(&this_one);
     sigaddset(&this_one, sig);
-    (void)sigprocmask(SIG_UNBLOCK, &this_one, nullptr);
-    (void)raise(sig);
+    (void)sigprocmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &this_one, nullptr);
 }
 
 // Ends the process by the signal that arrived, after switching the
@@ -255,18 +301,47 @@ extern "C" void reset_colours_and_die(int sig)
     reset_colours();
     // Delivered at once, by the default action: the process ends by the
     // signal that arrived, as it would have without this handler.
-    take_default_action(sig);
+    set_action(sig, nullptr);
+    set_blocked(sig, false);
+    (void)raise(sig);
+}
+
+// How often the process has been continued (SIGCONT), by anybody.
+volatile std::sig_atomic_t continues = 0;
+
+extern "C" void count_continue(int /*sig*/)
+{
+    continues = continues + 1;
 }
 
 // Stops the process (Ctrl-Z), after switching the colours off so that the
 // shell's messages and prompt come out in the terminal's own colours.
 // Runs on when continued, ready for the next stop, and counts the stop so
-// that the writer resends whatever sequence the stop cut short.
+// that the writer starts the cut line again.
+//
+// As without the handler, a SIGCONT sent after the SIGTSTP leaves the
+// process running, even when it comes while the reset waits for room, and
+// several SIGTSTPs before a SIGCONT make one stop.  The stop is raised
+// while SIGTSTP is still blocked, so that it merges with any SIGTSTP
+// pending; a SIGCONT from then on discards it, as the system does; one
+// that came before is seen in the count, and the stop is then dropped.
 extern "C" void reset_colours_and_stop(int sig)
 {
     const int saved_errno = errno;
+    const std::sig_atomic_t seen = continues;
     reset_colours();
-    take_default_action(sig);
+    set_action(sig, nullptr);
+    if (continues == seen) {
+        (void)raise(sig); // pending until unblocked
+        if (continues == seen) {
+            set_blocked(sig, false); // stops here, unless a SIGCONT came
+            set_blocked(sig, true);
+        } else {
+            // Continued between the two looks: ignoring a pending signal
+            // discards it.
+            set_action(sig, SIG_IGN);
+        }
+    }
     output_stops = output_stops + 1;
     set_action(sig, reset_colours_and_stop);
     errno = saved_errno;
@@ -287,6 +362,8 @@ void reset_colours_on_signals()
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
         set_action(sig, sig == SIGTSTP ? reset_colours_and_stop : reset_colours_and_die);
+        if (sig == SIGTSTP)
+            set_action(SIGCONT, count_continue);
     }
 }
 

@@ -1,8 +1,7 @@
 // A terminal as the destination of text.  Outside text (names,
 // arguments, palette tokens) is made harmless before a terminal shows it;
 // the signals that end or stop an interactive dump switch the colours off
-// first; and after a stop, the text goes on from a place where the
-// terminal can take it.
+// first; and after a stop, the text goes on from the start of a line.
 #ifndef RUVO_TERMINAL_HPP
 #define RUVO_TERMINAL_HPP
 
@@ -41,18 +40,20 @@ class shown_text {
 // When standard output is a terminal, catches the signals that usually
 // end (SIGINT, SIGTERM, SIGHUP, SIGQUIT) or stop (SIGTSTP) an interactive
 // run, to switch the terminal's colours off first.  Signals ignored at
-// start-up stay ignored.
+// start-up stay ignored.  The reset borrows SIGALRM and the real-time
+// interval timer for at most a second and gives both back as they were.
 void reset_colours_on_signals();
 
-// How often the process has come back from a stop (Ctrl-Z): the handler
-// of SIGTSTP counts, the writer of standard output looks.
+// How often a stop (Ctrl-Z) has switched the colours off in the middle of
+// the output: the handler of SIGTSTP counts, the writer of standard output
+// looks.
 extern volatile std::sig_atomic_t output_stops;
 
 // Where to go on with terminal text after a stop, when its first `cut`
-// bytes have been written: the start of the cell or escape sequence that
-// holds the cut, or of the character cut in two, else `cut` itself.  A
-// stopped dump's colours were switched off, and a cell sent again whole
-// draws as it would have.
+// bytes have been written: the start of the line that holds the cut.  On
+// a terminal with default settings, Ctrl-Z throws away the output still
+// queued for it, so the screen may stop anywhere before the cut; a line
+// sent again whole, on a line of its own, draws under its own label.
 std::size_t resume_point(const char* text, std::size_t cut);
 
 } // namespace ruvo

@@ -1,8 +1,8 @@
 // A deadline for every test: one that runs past it is ended with a line
 // that names it, instead of holding up the whole run until ctest's own
-// timeout, and every process the test started is killed.  Tests that wait for a process, a pipe or a terminal have
-// shorter deadlines of their own; this one catches a loop in the code
-// under test that never ends.
+// timeout, and every process the test started is killed.  Tests that wait for a process, a pipe or
+// a terminal have shorter deadlines of their own; this one catches a loop in the code under test
+// that never ends.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,7 +36,12 @@ class deadline : public ::testing::EmptyTestEventListener {
         std::snprintf(running, sizeof running, "%s.%s", test.test_suite_name(), test.name());
         alarm(deadline_seconds);
     }
-    void OnTestEnd(const ::testing::TestInfo&) override { alarm(0); }
+    void OnTestEnd(const ::testing::TestInfo&) override
+    {
+        alarm(0);
+        // A test that failed half-way may not have ended what it started.
+        ruvo::test::end_started();
+    }
 };
 
 [[maybe_unused]] const bool installed = [] {

@@ -86,8 +86,7 @@ class copy_for_user {
                       ? 0
                       : 1);
         int raw = 0;
-        return pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) &&
-               WEXITSTATUS(raw) == 0;
+        return pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
     }
     void remove()
     {
@@ -196,8 +195,8 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
     if (got == static_cast<ssize_t>(sizeof failed)) {
         int raw = 0;
         (void)waitpid(pid, &raw, 0);
-        throw std::runtime_error("could not start " + binary + ": " +
-                                 start_steps[failed.step] + ": " + std::strerror(failed.error));
+        throw std::runtime_error("could not start " + binary + ": " + start_steps[failed.step] +
+                                 ": " + std::strerror(failed.error));
     }
     note_started(pid);
     return pid;

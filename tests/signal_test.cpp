@@ -100,7 +100,8 @@ TEST(interrupted, IntoAPipeNothingIsAdded)
     close(zero);
     close(out[1]);
     // Unread, the pipe fills and ruvo waits in the middle of a write.
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
+        << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, SIGINT), 0);
     const std::string shown = drain(out[0], the_rest);
     close(out[0]);
@@ -138,11 +139,10 @@ TEST(interrupted, IgnoredSignalStaysIgnored)
     ASSERT_EQ(write(in[1], data.data(), 1500), 1500);
     // The first chunk is drawn, then ruvo waits for the rest.
     std::string shown;
-    EXPECT_TRUE(read_until(term.master, &shown,
-                           reference_dump(bytes(data.begin(), data.begin() + 1024), 0, 64,
-                                          default_palette)
-                               .size(),
-                           the_rest))
+    EXPECT_TRUE(read_until(
+        term.master, &shown,
+        reference_dump(bytes(data.begin(), data.begin() + 1024), 0, 64, default_palette).size(),
+        the_rest))
         << "the first chunk did not arrive within 5 s";
     ASSERT_TRUE(blocked_in(pid, {SYS_read}, the_rest)) << "ruvo did not wait for input within 5 s";
     ASSERT_EQ(kill(pid, SIGINT), 0);
@@ -188,7 +188,8 @@ TEST_P(on_a_stuck_terminal, TheSignalEndsTheRunAtOnce)
     if (c.xoff) {
         ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
     }
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
+        << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, c.sig), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + c.sig) << "ruvo did not die within 1 s of the signal";
 }
@@ -352,7 +353,8 @@ int pipe_for_ruvo(int ends[2])
 }
 
 // Ctrl-Z as a shell with job control sees it.  The colours go off before
-// the stop, and after SIGCONT the dump goes on where it was.
+// the stop, and after SIGCONT the dump goes on where it was, on a line of
+// its own.
 TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
 {
     pty term;
@@ -388,8 +390,10 @@ TEST(stopped_by_ctrl_z, ColoursAreOffBeforeTheStopAndTheDumpGoesOn)
     EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0}))
         << "ruvo did not end within 5 s of SIGCONT";
     const std::string all = reference_dump(data, 0, 64, default_palette);
-    EXPECT_EQ(printable(shown),
-              printable(all.substr(0, before.size()) + "\033[m" + all.substr(before.size())));
+    // The terminal may have thrown the end of what was queued away: the
+    // dump goes on after a whole reset, on a line of its own.
+    EXPECT_EQ(printable(shown), printable(all.substr(0, before.size()) + "\033[m" + "\033[m\n" +
+                                          all.substr(before.size())));
 }
 
 // Stopped while it waits in open(2) for a FIFO's writer: after `fg` it
@@ -428,47 +432,39 @@ TEST(stopped_by_ctrl_z, AnOpenThatWaitsGoesOnAfterTheStop)
     close(writer);
     const std::string shown = drain(term.master, the_rest);
     EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0})) << printable(shown);
-    EXPECT_EQ(printable(shown), printable("\033[m" + header(fifo, true) +
+    EXPECT_EQ(printable(shown), printable(std::string("\033[m") + "\033[m\n" + header(fifo, true) +
                                           reference_dump(data, 0, 64, default_palette) +
                                           header(dir.dir() + "/after", false) +
                                           reference_dump(after, 0, 64, default_palette)));
 }
 
-// True when `from` is a place in the dump `dump` where a terminal that has
-// had its attributes reset can be sent the rest: the start of a line, of a
-// cell or of a line's end, or within a label.
-bool resumable_at(const std::string& dump, std::size_t from)
-{
-    const std::size_t line = from == 0 ? 0 : dump.rfind('\n', from - 1) + 1;
-    const auto at = [&](const char* text) {
-        return dump.compare(from, std::strlen(text), text) == 0;
-    };
-    const bool lone_fg = from >= 4 && dump.compare(from - 4, 4, "\033[0m") == 0;
-    return dump.find('\033', line) >= from || (at("\033[38;2;") && !lone_fg) ||
-           at("\033[0m\033[38;2;") || at("\033[m\n");
-}
-
-// Whether `shown` is the dump cut somewhere, maybe the reset, and then
-// the rest of the dump from a place where it may resume (at or before the
-// cut): no escape sequence or cell is left in pieces.
-::testing::AssertionResult resumes_whole(const std::string& shown, const std::string& dump)
+// Whether `shown` is the dump up to some cut, the handler's reset, and
+// then, after the stop, a whole reset, a new line (left out only where the
+// terminal kept everything, `none_lost`, and the cut fell at a line's
+// start) and the rest of the dump from the start of a line: the cut line
+// itself, or with output thrown away at the stop, a later one.
+::testing::AssertionResult resumes_from_a_line(const std::string& shown, const std::string& dump,
+                                               bool none_lost)
 {
     std::size_t same = 0;
     while (same < shown.size() && same < dump.size() && shown[same] == dump[same])
         ++same;
-    // Where the dump was cut: at `same` with no reset after it, or where a
-    // reset begins, which may share its first bytes ("\033[") with the dump.
-    std::vector<std::pair<std::size_t, std::size_t>> splits{{same, same}}; // cut, rest from
-    for (std::size_t at = same >= 2 ? same - 2 : 0; at <= same; ++at)
-        if (shown.compare(at, 3, "\033[m") == 0)
-            splits.emplace_back(at, at + 3);
-    for (const auto& [cut, from_shown] : splits) {
-        const std::size_t rest = shown.size() - from_shown;
+    const std::string resets = "\033[m\033[m";
+    // The reset may share its first bytes with the dump's own line end.
+    for (std::size_t cut = same >= 5 ? same - 5 : 0; cut <= same; ++cut) {
+        if (shown.compare(cut, resets.size(), resets) != 0)
+            continue;
+        const std::size_t line = cut == 0 ? 0 : dump.rfind('\n', cut - 1) + 1;
+        const bool newline = !(none_lost && line == cut);
+        const std::size_t after = cut + resets.size() + (newline ? 1 : 0);
+        if (newline && shown.compare(cut + resets.size(), 1, "\n") != 0)
+            continue;
+        const std::size_t rest = shown.size() - after;
         if (rest > dump.size())
             continue;
         const std::size_t from = dump.size() - rest;
-        if (dump.compare(from, rest, shown, from_shown, rest) == 0 && from <= cut &&
-            resumable_at(dump, from))
+        if (dump.compare(from, rest, shown, after, rest) == 0 &&
+            (from == 0 || dump[from - 1] == '\n') && from >= line && (!none_lost || from == line))
             return ::testing::AssertionSuccess();
     }
     const std::size_t around = same > 60 ? same - 60 : 0;
@@ -478,10 +474,15 @@ bool resumable_at(const std::string& dump, std::size_t from)
 }
 
 // Stopped in the middle of a write to a busy terminal, the output is cut
-// anywhere, most often inside a cell's escape sequence.  After `fg` the
-// dump goes on with whole sequences: the cut cell is sent again.
-TEST(stopped_by_ctrl_z, TheDumpResumesWithWholeSequences)
+// anywhere: inside a cell's escape sequence, inside the half block's three
+// bytes.  With the terminal's default settings Ctrl-Z also throws away what
+// was queued for it; with noflsh nothing is lost.  After `fg` the dump
+// goes on from the start of a line, on a line of its own.
+class stopped_busy : public ::testing::TestWithParam<bool> {};
+
+TEST_P(stopped_busy, TheDumpGoesOnFromTheStartOfTheCutLine)
 {
+    const bool noflsh = GetParam();
     const bytes data = random_bytes(256 * 1024, 54);
     const std::string all = reference_dump(data, 0, 64, default_palette);
     const scratch dir({{"data", data}});
@@ -489,15 +490,16 @@ TEST(stopped_by_ctrl_z, TheDumpResumesWithWholeSequences)
         SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
         pty term;
         ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-        // Ctrl-Z would throw away what waits in the terminal's queue, so
-        // that the dump on the screen skips some; here every byte counts.
-        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_lflag |= NOFLSH; }));
+        if (noflsh)
+            ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_lflag |= NOFLSH; }));
         const job_shell shell(term, {dir.dir() + "/data"}, true);
         term.close_slave();
         std::string shown;
         ASSERT_TRUE(read_until(term.master, &shown, 100000, the_rest))
             << "ruvo drew less than 100 kB within 5 s";
-        std::this_thread::sleep_for(100ms); // the terminal fills; ruvo waits in a write
+        // The terminal fills: ruvo waits in a write, with output queued.
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
+            << "ruvo did not wait in a write within 5 s";
         ASSERT_EQ(write(term.master, "\032", 1), 1);
         // Read on, so that the reset finds room, until the stop.
         job_shell::event stop;
@@ -512,9 +514,12 @@ TEST(stopped_by_ctrl_z, TheDumpResumesWithWholeSequences)
         EXPECT_TRUE(read_until(term.master, &shown, std::string::npos, 10s))
             << "ruvo did not finish within 10 s of SIGCONT";
         EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0}));
-        EXPECT_TRUE(resumes_whole(shown, all));
+        EXPECT_TRUE(resumes_from_a_line(shown, all, noflsh));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(stty, stopped_busy, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "noflsh" : "default"; });
 
 // A background job whose output the terminal stops (tostop) is stopped by
 // SIGTTOU at its first write.  Killed and continued, it must end by the
@@ -600,7 +605,8 @@ TEST(odd_descriptors, AKillInTheHandlerLeavesTheTerminalAsItWas)
     ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
         << "ruvo drew less than 1000 bytes within 5 s";
     ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest)) << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
+        << "ruvo did not wait in a write within 5 s";
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     // The kill comes while the handler waits for room.
     ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll}, the_rest))

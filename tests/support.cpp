@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,20 @@ void kill_started()
     for (auto& slot : started)
         if (slot != 0)
             (void)kill(slot, SIGKILL);
+}
+
+void end_started()
+{
+    for (auto& slot : started) {
+        const pid_t target = slot;
+        if (target == 0)
+            continue;
+        (void)kill(target, SIGKILL);
+        int raw = 0;
+        while (waitpid(target, &raw, 0) > 0 || errno == EINTR) {
+        }
+        slot = 0;
+    }
 }
 
 temp_file::temp_file(const std::string& dir)

@@ -61,6 +61,8 @@ class temp_file {
 void note_started(pid_t target);
 void note_ended(pid_t target);
 void kill_started(); // async-signal-safe
+// Kills and reaps what a test that has ended left running.
+void end_started();
 
 // "\n" before every header but the first one; bold name.
 std::string header(const std::string& name, bool first);

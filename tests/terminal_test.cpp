@@ -89,11 +89,11 @@ TEST(NeutraliseControls, UTF8BoundsAndTheirNeighbours)
     }
 }
 
-// After a stop, the text goes on from the start of whatever the cut left
-// in pieces: a cell (both of its colours are set again), an escape
-// sequence, or a character; text that is whole, such as a label or a
-// name, goes on where it was cut.
-TEST(ResumePoint, TheStartOfWhatTheCutLeftInPieces)
+// After a stop, the text goes on from the start of the line that holds
+// the cut, wherever in it the cut fell: in a label, a cell's colours, the
+// half block's bytes, the line's end, a header, or after a byte that is
+// not UTF-8 (which must not swallow what follows it).
+TEST(ResumePoint, TheStartOfTheLineThatHoldsTheCut)
 {
     const std::string label = "    0000 ";
     const std::string pair = "\033[38;2;1;2;3m\033[48;2;4;5;6m\u2580";
@@ -104,7 +104,9 @@ TEST(ResumePoint, TheStartOfWhatTheCutLeftInPieces)
     const std::size_t pair_at = label.size();
     const std::size_t lone_at = pair_at + pair.size();
     const std::size_t end_at = lone_at + lone.size();
-    const std::string header = "\n====> \033[1mname\033[m <====\n";
+    const std::string header = line + "\n====> \033[1mcaf\xe9\033[m <====\n" + line;
+    const std::size_t name_at = line.size() + 1;
+    const std::size_t after_header = header.size() - line.size();
     const struct {
         const char* what;
         const std::string& text;
@@ -112,22 +114,20 @@ TEST(ResumePoint, TheStartOfWhatTheCutLeftInPieces)
         std::size_t from;
     } cases[] = {
         {"at the start", text, 0, 0},
-        {"in the label", text, 4, 4},
-        {"after the label", text, pair_at, pair_at},
-        {"in the foreground of a pair", text, pair_at + 3, pair_at},
-        {"after the foreground of a pair", text, pair_at + 15, pair_at},
-        {"in the background of a pair", text, pair_at + 20, pair_at},
-        {"in the half block", text, lone_at - 2, pair_at},
-        {"after a cell", text, lone_at, lone_at},
-        {"in the reset of a lone cell", text, lone_at + 2, lone_at},
-        {"in the colour of a lone cell", text, lone_at + 10, lone_at},
-        {"in the line's end", text, end_at + 1, end_at},
-        {"before the newline", text, end_at + 3, end_at},
+        {"in the label", text, 4, 0},
+        {"in the foreground of a pair", text, pair_at + 3, 0},
+        {"in the half block, after its first byte", text, lone_at - 3 + 1, 0},
+        {"in the half block, before its last byte", text, lone_at - 1, 0},
+        {"in the colour of a lone cell", text, lone_at + 10, 0},
+        {"in the line's end", text, end_at + 1, 0},
+        {"before the newline", text, end_at + 3, 0},
         {"after the newline", text, line.size(), line.size()},
-        {"in the second line's cell", text, line.size() + pair_at + 5, line.size() + pair_at},
-        {"in a header's bold", header, 9, 7},
-        {"in a header's name", header, 13, 13},
-        {"in the header's end", header, 17, 15},
+        {"in the second line's label", text, line.size() + 1, line.size()},
+        {"in the second line's last byte", text, text.size() - 1, line.size()},
+        {"at the start of a header line", header, name_at, name_at},
+        {"in a header's bold", header, name_at + 8, name_at},
+        {"after a byte that is not UTF-8, in the reset", header, name_at + 16, name_at},
+        {"in the line after a header", header, after_header + 5, after_header},
     };
     for (const auto& c : cases)
         EXPECT_EQ(resume_point(c.text.c_str(), c.cut), c.from)
