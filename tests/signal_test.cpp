@@ -490,8 +490,9 @@ TEST_P(stopped_busy, TheDumpGoesOnFromTheStartOfTheCutLine)
         SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
         pty term;
         ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-        if (noflsh)
+        if (noflsh) {
             ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_lflag |= NOFLSH; }));
+        }
         const job_shell shell(term, {dir.dir() + "/data"}, true);
         term.close_slave();
         std::string shown;

@@ -330,10 +330,9 @@ TEST_P(stopped_in_tmux, EveryRowIsWholeUnderItsOwnLabel)
     // As users run it: bash's own child, in a job of its own.
     tmux.type(binary_under_test() + " data");
     // The last row's label, and the prompt after it, show the end.
-    char last_label[16];
-    std::snprintf(last_label, sizeof last_label, "%5zx%03zx ",
-                  ((data.size() - 1) / (2 * width) * (2 * width)) >> 12,
-                  ((data.size() - 1) / (2 * width) * (2 * width)) & 0xfff);
+    const std::size_t last_row = (data.size() - 1) / (2 * width) * (2 * width);
+    char last_label[32];
+    std::snprintf(last_label, sizeof last_label, "%5zx%03zx ", last_row >> 12, last_row & 0xfff);
     const auto ended = [&](std::chrono::milliseconds limit) {
         return tmux.shows(last_label, limit) && tmux.shows("prompt$", limit);
     };
