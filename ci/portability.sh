@@ -168,7 +168,7 @@ freebsd() {
         -isystem $llvm/include/c++/v1 -D__FreeBSD_version=1401000 -std=c++20 "${warnings[@]}"
         -isystem /usr/src/googletest/googletest/include -I"$root/src"
         -DRUVO_BINARY='"/usr/local/bin/ruvo"' -DRUVO_PALETTE_DIR='"palettes"'
-        -DRUVO_TEST_DATA='"tests"' -DRUVO_UNSEEKABLE='"unseekable.so"')
+        -DRUVO_TEST_DATA='"tests"' -DRUVO_FAULTS='"faults.so"')
     local objects=() f status=0
     for f in src/*.cpp tests/*.cpp; do
         case $f in

@@ -368,17 +368,21 @@ TEST(program_name, MessagesNameTheProgramByItsBaseName)
         {"", "ruvo"}, {"/a/b/", "ruvo"}, {"/usr/local/bin/ruvo", "ruvo"}, {"bin/viewer", "viewer"},
         {"r", "r"},
     };
+    // A message of ruvo's own, one of getopt's, and one with no argument
+    // but the program's name (where the name comes from argv[0] alone).
+    const std::vector<std::string> messages[] = {{"-w", "0"}, {"-x"}, {}};
     for (const auto& c : cases) {
-        for (const bool getopt_message : {false, true}) {
+        for (const auto& args : messages) {
+            const bool getopt_message = args.size() == 1;
             int err[2];
             ASSERT_EQ(pipe(err), 0);
             const int null = open("/dev/null", O_RDWR);
             start_options how;
             how.err = err[1];
             how.name = c.argv0;
-            const pid_t pid = start_ruvo(getopt_message ? std::vector<std::string>{"-x"}
-                                                        : std::vector<std::string>{"-w", "0"},
-                                         null, null, how);
+            if (args.empty())
+                how.env = {"RUVO_COLORS=zz"};
+            const pid_t pid = start_ruvo(args, null, null, how);
             close(err[1]);
             close(null);
             std::string text;
@@ -389,10 +393,47 @@ TEST(program_name, MessagesNameTheProgramByItsBaseName)
             const std::string prefix = std::string(c.name) + ": ";
             EXPECT_EQ(text.substr(0, prefix.size()), prefix) << "argv[0] '" << c.argv0 << "'";
             if (!getopt_message) {
-                EXPECT_EQ(text, prefix + "invalid width 0\n") << "argv[0] '" << c.argv0 << "'";
+                EXPECT_EQ(text, prefix + (args.empty() ? "error in RUVO_COLORS: 'zz' is not a "
+                                                         "valid hex colour\n"
+                                                       : "invalid width 0\n"))
+                    << "argv[0] '" << c.argv0 << "'";
             }
         }
     }
+}
+
+// The copy of RUVO_COLORS cannot be made (a preloaded strdup fails): a
+// message and status 1, before anything is drawn.
+TEST(out_of_memory, NoCopyOfTheColoursEndsTheRun)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "not run: AddressSanitizer's own strdup comes before a preloaded one";
+#endif
+    if (binary_under_test() != RUVO_BINARY)
+        GTEST_SKIP() << "not run: preloading needs the program built with the tests";
+    const scratch dir({{"three", three}});
+    int out[2];
+    int err[2];
+    ASSERT_EQ(pipe(out), 0);
+    ASSERT_EQ(pipe(err), 0);
+    for (int fd : {out[0], out[1], err[0], err[1]})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    start_options how;
+    how.err = err[1];
+    how.env = {std::string("LD_PRELOAD=") + RUVO_FAULTS, "RUVO_TEST_NO_MEMORY=strdup",
+               "RUVO_COLORS=000000", "ASAN_OPTIONS=verify_asan_link_order=0"};
+    const pid_t pid = start_ruvo({dir.dir() + "/three"}, null, out[1], how);
+    close(null);
+    close(out[1]);
+    close(err[1]);
+    const std::string message = drain(err[0], std::chrono::seconds(5));
+    const std::string drawn = drain(out[0], std::chrono::seconds(5));
+    close(out[0]);
+    close(err[0]);
+    EXPECT_EQ(wait_status(pid), 1);
+    EXPECT_EQ(message, "ruvo: strdup\n");
+    EXPECT_EQ(drawn, "");
 }
 
 // With no arguments at all, not even the program's name, ruvo reads

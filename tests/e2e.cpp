@@ -106,7 +106,7 @@ struct start_failure {
     int step;
     int error;
 };
-const char* const start_steps[] = {"redirect its descriptors", "switch to the user",
+const char* const start_steps[] = {"set up its descriptors and folder", "switch to the user",
                                    "limit its descriptors", "exec"};
 
 } // namespace
@@ -166,6 +166,16 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
         if (options.user > 0 &&
             (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
             fail(1);
+        if (options.dir != nullptr && chdir(options.dir) != 0)
+            fail(0);
+        if (options.block_alarm) {
+            sigset_t alarm_only;
+            sigemptyset(&alarm_only);
+            sigaddset(&alarm_only, SIGALRM);
+            (void)sigprocmask(SIG_BLOCK, &alarm_only, nullptr);
+        }
+        if (options.alarm > 0)
+            (void)alarm(options.alarm);
         if (options.close_err)
             close(STDERR_FILENO);
         if (options.max_files > 0) {

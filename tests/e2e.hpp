@@ -64,6 +64,9 @@ struct start_options {
     bool own_group = false;       // in a process group of its own
     int max_files = 0;            // where > 0: RLIMIT_NOFILE, with only 0, 1 and 2 open
     uid_t user = 0;               // where > 0: run as that user and group (needs root)
+    unsigned alarm = 0;           // where > 0: an alarm(2) of that many seconds, set before exec
+    bool block_alarm = false;     // SIGALRM blocked, as a parent may leave it
+    const char* dir = nullptr;    // where given: the working directory
 };
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});

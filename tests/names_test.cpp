@@ -30,7 +30,7 @@ struct seen {
 // Runs ruvo with both outputs on one pseudo-terminal: `out` is all there
 // is, in the order it came.
 seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                   const char* name = nullptr)
+                   const char* name = nullptr, const char* dir = nullptr)
 {
     pty term;
     if (term.slave < 0)
@@ -40,6 +40,7 @@ seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::
     how.err = term.slave;
     how.env = env;
     how.name = name;
+    how.dir = dir;
     const pid_t pid = start_ruvo(args, null, term.slave, how);
     close(null);
     term.close_slave();
@@ -195,6 +196,21 @@ TEST(outside_text, UnknownOptionLetterShowsNoControlCharacterOnATerminal)
         const seen piped = into_pipes(args);
         EXPECT_NE(piped.err.find('\033'), std::string::npos) << printable(piped.err);
     }
+}
+
+// After the first operand everything is an operand, even a word that
+// looks like an unknown option: `ruvo - -<ESC>` dumps the files named "-"
+// and "-<ESC>", and only their header shows the escape neutralised.
+TEST(outside_text, AnOperandThatLooksLikeAnOptionIsAFile)
+{
+    const bytes first = random_bytes(100, 71);
+    const bytes second = random_bytes(100, 72);
+    const scratch dir({{"-", first}, {"-\033", second}});
+    const seen term = on_a_terminal({"-", "-\033"}, {}, nullptr, dir.dir().c_str());
+    EXPECT_EQ(term.status, 0);
+    EXPECT_EQ(printable(term.out),
+              printable(header("-", true) + reference_dump(first, 0, 64, default_palette) +
+                        header("-?", false) + reference_dump(second, 0, 64, default_palette)));
 }
 
 // The name ruvo was run under begins every message, its own and getopt's:

@@ -522,6 +522,161 @@ TEST_P(stopped_busy, TheDumpGoesOnFromTheStartOfTheCutLine)
 INSTANTIATE_TEST_SUITE_P(stty, stopped_busy, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "noflsh" : "default"; });
 
+// Signals sent by a script or a supervisor to a run whose terminal is
+// stopped (Ctrl-S), so that the handler waits for room for a while: a
+// SIGCONT after a SIGTSTP leaves ruvo running, however many SIGTSTPs came
+// first, and several SIGTSTPs make one stop; as for any program without
+// a handler.
+struct sequence_case {
+    const char* name;
+    std::vector<int> signals;
+    int stops; // how many stops the job shows before it runs to its end
+};
+
+std::ostream& operator<<(std::ostream& os, const sequence_case& c)
+{
+    return os << c.name;
+}
+
+class signals_sent_at_once : public ::testing::TestWithParam<sequence_case> {};
+
+TEST_P(signals_sent_at_once, StopAndContinueAsWithoutAHandler)
+{
+    const sequence_case& c = GetParam();
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+        const job_shell shell(term, {"-r", "0-300000", "/dev/zero"}, true);
+        term.close_slave();
+        std::string shown;
+        ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+            << "ruvo drew less than 1000 bytes within 5 s";
+        ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
+            << "ruvo did not wait in a write within 5 s";
+        for (const int sig : c.signals)
+            ASSERT_EQ(kill(shell.job(), sig), 0);
+        ASSERT_EQ(write(term.master, "\021", 1), 1) << "Ctrl-Q";
+        int stops = 0;
+        job_shell::event e;
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (e.kind != 'E' && e.kind != 'K' && std::chrono::steady_clock::now() < deadline) {
+            (void)drain(term.master, 10ms);
+            e = shell.next(0ms);
+            if (e.kind == 'S' && ++stops > c.stops)
+                break;
+            if (e.kind == 'S') {
+                ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+            }
+        }
+        EXPECT_EQ(stops, c.stops) << "the job stopped more often than a plain program would";
+        EXPECT_EQ(e, (job_shell::event{'E', 0}))
+            << "ruvo did not run to its end within 10 s of the signals";
+    }
+}
+
+const sequence_case sequences[] = {
+    {"SIGTSTP_SIGCONT", {SIGTSTP, SIGCONT}, 0},
+    {"SIGTSTP_SIGTSTP_SIGCONT", {SIGTSTP, SIGTSTP, SIGCONT}, 0},
+    {"SIGTSTP_SIGTSTP", {SIGTSTP, SIGTSTP}, 1},
+};
+INSTANTIATE_TEST_SUITE_P(sequences, signals_sent_at_once, ::testing::ValuesIn(sequences),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// SIGALRM belongs to the user: ruvo's handlers never take it from them.
+// One that somebody sends while a handler waits for room ends the run as
+// it would end any program; an alarm set before exec goes off when it was
+// set to, however often the run is stopped; and with SIGALRM blocked by
+// the parent, a signal still ends a run on a stopped terminal at once.
+TEST(alarms_are_the_users, ASentAlarmEndsTheRunDuringTheHandlersWait)
+{
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+        const job_shell shell(term, {"/dev/zero"}, true);
+        term.close_slave();
+        std::string shown;
+        ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+            << "ruvo drew less than 1000 bytes within 5 s";
+        ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
+            << "ruvo did not wait in a write within 5 s";
+        ASSERT_EQ(kill(shell.job(), SIGTSTP), 0);
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_poll, SYS_ppoll}, the_rest))
+            << "ruvo's handler did not wait for room within 5 s";
+        ASSERT_EQ(kill(shell.job(), SIGALRM), 0);
+        EXPECT_EQ(shell.next(the_rest), (job_shell::event{'K', SIGALRM}))
+            << "ruvo did not die of the SIGALRM within 5 s";
+    }
+}
+
+TEST(alarms_are_the_users, AnAlarmSetBeforeExecGoesOffOnTimeThroughStops)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    fcntl(input[1], F_SETFD, FD_CLOEXEC);
+    start_options how;
+    how.alarm = 2;
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = start_ruvo({}, input[0], term.slave, how);
+    close(input[0]);
+    // Stopped and continued every 300 ms, the run waits for input that
+    // never comes, until the alarm ends it.
+    int raw = 0;
+    pid_t got = 0;
+    while ((got = waitpid(pid, &raw, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - started < 5s) {
+        std::this_thread::sleep_for(300ms);
+        (void)drain(term.master, 0ms);
+        (void)kill(pid, SIGTSTP);
+        (void)waitpid(pid, &raw, WUNTRACED);
+        if (WIFSTOPPED(raw))
+            (void)kill(pid, SIGCONT);
+        else
+            got = pid;
+        if (got == pid)
+            break;
+    }
+    const auto lasted = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    close(input[1]);
+    if (got != pid)
+        (void)wait_status(pid, 0ms);
+    else
+        note_ended(pid);
+    ASSERT_EQ(got, pid) << "the alarm set for 2 s had not gone off after 5 s";
+    EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGALRM) << "status " << raw;
+    // 2 s, give or take the 300 ms of a round of the loop that sees it.
+    EXPECT_GE(lasted.count(), 1950) << "the alarm went off early";
+    EXPECT_LE(lasted.count(), 2400) << "the alarm went off late";
+}
+
+TEST(alarms_are_the_users, WithSIGALRMBlockedASignalStillEndsAStuckRun)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+    const int zero = open_zero();
+    start_options how;
+    how.block_alarm = true;
+    const pid_t pid = start_ruvo({}, zero, term.slave, how);
+    close(zero);
+    std::string shown;
+    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+        << "ruvo drew less than 1000 bytes within 5 s";
+    ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
+    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
+        << "ruvo did not wait in a write within 5 s";
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(wait_status(pid, 1s), 128 + SIGTERM) << "ruvo did not die within 1 s of SIGTERM";
+}
+
 // A background job whose output the terminal stops (tostop) is stopped by
 // SIGTTOU at its first write.  Killed and continued, it must end by the
 // signal at once, without writing anything to the terminal on the way.
@@ -543,6 +698,56 @@ TEST(background_job, StoppedForTerminalOutputEndsWhenKilled)
         EXPECT_EQ(printable(drain(term.master, a_moment)), printable(""))
             << "the background job wrote to the terminal";
     }
+}
+
+// A background job may write to a terminal without tostop, so a signal
+// that ends it switches the colours off there too.
+TEST(background_job, WithoutTostopEndsWithTheReset)
+{
+    pty term;
+    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+    const job_shell shell(term, {"/dev/zero"}, false);
+    term.close_slave();
+    std::string shown;
+    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
+        << "the background job drew less than 1000 bytes within 5 s";
+    ASSERT_EQ(kill(shell.job(), SIGTERM), 0);
+    job_shell::event e;
+    const auto deadline = std::chrono::steady_clock::now() + the_rest;
+    while (e.kind == 0 && std::chrono::steady_clock::now() < deadline) {
+        shown += drain(term.master, 10ms);
+        e = shell.next(0ms);
+    }
+    shown += drain(term.master, a_moment);
+    EXPECT_EQ(e, (job_shell::event{'K', SIGTERM})) << "the job did not end by SIGTERM within 5 s";
+    EXPECT_EQ(printable(shown.substr(shown.size() - 3)), printable("\033[m"));
+}
+
+// A terminal that has hung up takes nothing, and says so at once: the
+// handler does not wait for room that cannot come.
+TEST(odd_descriptors, OnAHungUpTerminalASignalEndsTheRunAtOnce)
+{
+    int input[2];
+    ASSERT_EQ(pipe_for_ruvo(input), 0);
+    int slave = -1;
+    pid_t pid = -1;
+    {
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        slave = dup(term.slave);
+        pid = start_ruvo({}, input[0], term.slave);
+        close(input[0]);
+        ASSERT_TRUE(blocked_in(pid, {SYS_read}, the_rest))
+            << "ruvo did not wait for input within 5 s";
+    } // the master is closed: the terminal hangs up
+    close(slave);
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_EQ(wait_status(pid, 1s), 128 + SIGTERM);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - sent);
+    close(input[1]);
+    EXPECT_LT(took.count(), 50) << "ruvo took " << took.count() << " ms to die of SIGTERM";
 }
 
 // Standard output a terminal, and standard error closed, or descriptors

@@ -4,9 +4,11 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +175,53 @@ TEST(non_blocking, InputAndOutputAreWaitedForNotFailed)
     expect_the_dump_of(data, output[0], pid, writer);
 }
 
+// The CPU time that pid has used, from /proc/PID/stat (Linux).
+std::chrono::milliseconds cpu_time(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    // The fields after the command's closing parenthesis: utime and stime
+    // are the 12th and 13th of them, in clock ticks.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long long ticks = 0;
+    for (int i = 1; i <= 13 && rest >> field; ++i)
+        if (i >= 12)
+            ticks += std::stoll(field);
+    return std::chrono::milliseconds(ticks * 1000 / sysconf(_SC_CLK_TCK));
+}
+
+// Standard input left non-blocking by another program, and a writer that
+// pauses: ruvo sleeps until the input comes, as a blocking read would,
+// and does not spin.
+TEST(non_blocking, APauseOfTheWriterCostsNoTime)
+{
+    const bytes data = random_bytes(5000, 33);
+    int input[2];
+    int output[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    for (int fd : {input[0], input[1], output[0], output[1]})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(input[0], F_SETFL, O_NONBLOCK);
+    const pid_t pid = start_ruvo({}, input[0], output[1]);
+    close(input[0]);
+    close(output[1]);
+    ASSERT_TRUE(write_all(input[1], data.data(), 2500));
+    // The pause: ruvo has drawn what it could and waits for more.
+    ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll, SYS_read}, 5s))
+        << "ruvo did not wait for input within 5 s";
+    const auto before = cpu_time(pid);
+    std::this_thread::sleep_for(1s);
+    const auto used = cpu_time(pid) - before;
+    EXPECT_LT(used.count(), 100) << "ruvo used " << used.count()
+                                 << " ms of CPU time while the writer paused for 1 s";
+    std::thread writer([&] {
+        (void)write_all(input[1], data.data() + 2500, 2500);
+        close(input[1]);
+    });
+    expect_the_dump_of(data, output[0], pid, writer);
+}
+
 // A regular file that cannot seek is a stream: ruvo skips to the start
 // of the range by reading, and from offset 0 it just reads.  Only EINVAL
 // at a start past 0 means a place that the file cannot hold.
@@ -210,7 +259,7 @@ TEST(unseekable_file, IsReadLikeAStream)
         const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
         start_options how;
         // The sanitizers' runtime wants to come first; here it need not.
-        how.env = {std::string("LD_PRELOAD=") + RUVO_UNSEEKABLE,
+        how.env = {std::string("LD_PRELOAD=") + RUVO_FAULTS,
                    std::string("RUVO_TEST_SEEK_ERROR=") + c.error,
                    "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"};
         const pid_t pid = start_ruvo(in_dir, null, output[1], how);
