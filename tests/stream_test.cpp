@@ -222,6 +222,53 @@ TEST(non_blocking, APauseOfTheWriterCostsNoTime)
     expect_the_dump_of(data, output[0], pid, writer);
 }
 
+// Pseudo-files that say they are empty and take a seek, but give their
+// bytes only to a read from offset 0 (/proc/sys, tracefs): a range that
+// starts past 0 shows what the same bytes show through a pipe.  An empty
+// file still shows nothing.
+TEST(pseudo_files, ARangeFromPastTheStartShowsTheirBytes)
+{
+    const scratch dir({{"empty", bytes{}}});
+    const struct {
+        std::string path;
+        const char* range;
+        std::size_t from;
+    } cases[] = {
+        {"/proc/sys/kernel/pid_max", "2-", 2},
+        {"/proc/sys/kernel/ostype", "1+3", 1},
+        {"/proc/sys/kernel/osrelease", "3-", 3},
+        {dir.dir() + "/empty", "5-", 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + " -r " + c.range);
+        const std::string text = read_file(c.path);
+        if (text.empty() && c.path.rfind("/proc/", 0) == 0)
+            FAIL() << "not run: " << c.path << " cannot be read here";
+        bytes shown_bytes(text.begin(), text.end());
+        if (c.from < shown_bytes.size())
+            shown_bytes.erase(shown_bytes.begin(), shown_bytes.begin() + static_cast<long>(c.from));
+        else
+            shown_bytes.clear();
+        if (std::string(c.range) == "1+3")
+            shown_bytes.resize(std::min<std::size_t>(3, shown_bytes.size()));
+        int output[2];
+        ASSERT_EQ(pipe(output), 0);
+        fcntl(output[0], F_SETFD, FD_CLOEXEC);
+        fcntl(output[1], F_SETFD, FD_CLOEXEC);
+        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const pid_t pid = start_ruvo({"-r", c.range, c.path}, null, output[1]);
+        close(null);
+        close(output[1]);
+        std::string shown;
+        EXPECT_TRUE(read_until(output[0], &shown, std::string::npos, 5s))
+            << "no end of the output within 5 s";
+        close(output[0]);
+        EXPECT_EQ(wait_status(pid), 0);
+        EXPECT_EQ(printable(shown),
+                  printable(reference_dump(shown_bytes, c.from, 64, default_palette)));
+    }
+}
+
 // A regular file that cannot seek is a stream: ruvo skips to the start
 // of the range by reading, and from offset 0 it just reads.  Only EINVAL
 // at a start past 0 means a place that the file cannot hold.
