@@ -1,6 +1,7 @@
 // A deadline for every test: one that runs past it is ended with a line
 // that names it, instead of holding up the whole run until ctest's own
-// timeout, and every process the test started is killed.  Tests that wait for a process, a pipe or
+// timeout, and every process the test started is killed and every scratch
+// file removed (as when a signal ends the binary).  Tests that wait for a process, a pipe or
 // a terminal have shorter deadlines of their own; this one catches a loop in the code under test
 // that never ends.
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@ extern "C" void deadline_passed(int)
     (void)!write(STDERR_FILENO, running, std::strlen(running));
     (void)!write(STDERR_FILENO, tail, sizeof tail - 1);
     ruvo::test::kill_started();
+    ruvo::test::remove_scratch();
     _exit(1);
 }
 
@@ -44,8 +46,19 @@ class deadline : public ::testing::EmptyTestEventListener {
     }
 };
 
+// Ctrl-C, a kill: the same clean-up, then the signal's own end.
+extern "C" void ended_by_signal(int sig)
+{
+    ruvo::test::kill_started();
+    ruvo::test::remove_scratch();
+    (void)signal(sig, SIG_DFL);
+    (void)raise(sig);
+}
+
 [[maybe_unused]] const bool installed = [] {
     (void)signal(SIGALRM, deadline_passed);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        (void)signal(sig, ended_by_signal);
     ::testing::UnitTest::GetInstance()->listeners().Append(new deadline);
     return true;
 }();

@@ -333,7 +333,7 @@ std::string drain(int fd, std::chrono::milliseconds how_long)
 
 scratch::scratch(const std::map<std::string, bytes>& files)
 {
-    std::string pattern = (fs::temp_directory_path() / "ruvo-e2e-XXXXXX").string();
+    std::string pattern = scratch_root() + "/e2e-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp");
     dir_ = pattern;
@@ -343,8 +343,17 @@ scratch::scratch(const std::map<std::string, bytes>& files)
 
 scratch::~scratch()
 {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    // A program that a test ended may still be going away, and write a
+    // last file (a shell its history) after the folder was emptied: try
+    // again for a moment.
+    for (int tries = 0; tries < 100; ++tries) {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+        if (!fs::exists(dir_, ec))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::fprintf(stderr, "the scratch folder %s could not be removed\n", dir_.c_str());
 }
 
 run_result scratch::run(const std::string& script, std::chrono::milliseconds limit) const

@@ -37,8 +37,20 @@ std::string read_file(const std::string& path);
 // read error) comes, or `limit` has passed.  Returns false on the time limit.
 bool read_until(int fd, std::string* text, std::size_t size, std::chrono::milliseconds limit);
 
-// A file of the test's own in the temporary folder (mkstemp in $TMPDIR,
-// else /tmp, or in `dir`), removed when this ends, whatever the verdict.
+// The folder of this test binary's own in the temporary folder ($TMPDIR,
+// else /tmp), made at first use, that holds every scratch file and folder
+// of its tests.  It is removed when the binary exits, and by
+// remove_scratch() when a deadline or a signal ends it.
+const std::string& scratch_root();
+
+// Removes the scratch root, and any path noted with note_scratch(), now.
+// Async-signal-safe: it runs rm(1).
+void remove_scratch();
+void note_scratch(const std::string& path);
+void forget_scratch(const std::string& path);
+
+// A file of the test's own (mkstemp in the scratch root, or in `dir`),
+// removed when this ends, whatever the verdict.
 class temp_file {
   public:
     explicit temp_file(const std::string& dir = "");

@@ -161,12 +161,22 @@ class tmux_session {
         write_file(dir.dir() + "/tmux.conf", bytes(options.begin(), options.end()));
         const run_result r = dir.run(tmux_ + " new-session -d -x 100 -y 40 "
                                              "'env -i PATH=/usr/bin:/bin TERM=tmux-256color "
-                                             "HOME=\"$PWD\" PS1=\"prompt\\$ \" "
+                                             "HOME=\"$PWD\" HISTFILE=/dev/null PS1=\"prompt\\$ \" "
                                              "bash --norc --noprofile -i'");
         started_ = r.status == 0;
         error_ = r.err;
+        // The server is a daemon, in a session of its own: should the test
+        // binary be ended early, the server is killed with the rest.
+        server_ = started_ ? std::atoi(format("#{pid}").c_str()) : 0;
+        if (server_ > 0)
+            note_started(server_);
     }
-    ~tmux_session() { (void)dir_.run(tmux_ + " kill-server"); }
+    ~tmux_session()
+    {
+        (void)dir_.run(tmux_ + " kill-server");
+        if (server_ > 0)
+            note_ended(server_);
+    }
     tmux_session(const tmux_session&) = delete;
     tmux_session& operator=(const tmux_session&) = delete;
 
@@ -206,6 +216,7 @@ class tmux_session {
     std::string tmux_;
     bool started_ = false;
     std::string error_;
+    pid_t server_ = 0;
 };
 
 // The text of a row of cells, without its colours.
