@@ -14,7 +14,7 @@
 #            Only where there is no sysroot at all does the line say so,
 #            without failing: nothing can be proved there either way.
 #
-#   ci/portability.sh [WORK_DIR [CHECK ...]]
+#   .ci/portability.sh [WORK_DIR [CHECK ...]]
 #
 # WORK_DIR defaults to build-portability; CHECK names the checks to run
 # (default: all four).
