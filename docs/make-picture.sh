@@ -44,8 +44,10 @@ draw "$out/gallery/sqlite.png" -r 0-4096 "$samples/cities.sqlite"
 # and the space past the end can be told apart, or not.
 range=0x4480+0xc30
 draw "$out/gallery/palette-default.png" -r $range "$elf"
-for name in gray classes viridis on-dark on-light; do
-    RUVO_COLORS=$(cat "$here/../palettes/$name")
+for file in "$here"/../palettes/*; do
+    name=${file##*/}
+    case $name in *.*) continue ;; esac # generate.py
+    RUVO_COLORS=$(cat "$file")
     export RUVO_COLORS
     terminal=
     [ "$name" = on-light ] && terminal=--light

@@ -6,9 +6,13 @@
 #   tests/installed_tree.sh ROOT
 set -eu
 root=$1
+# Every palette of the source tree: each file in palettes/ without a dot.
+palettes=
+for p in "$(dirname "$0")"/../palettes/*; do
+    case ${p##*/} in *.*) ;; *) palettes="$palettes share/ruvo/palettes/${p##*/}" ;; esac
+done
 for f in bin/ruvo share/man/man1/ruvo.1.gz share/doc/ruvo/copyright share/doc/ruvo/changelog.gz \
-         share/ruvo/palettes/gray share/ruvo/palettes/classes share/ruvo/palettes/viridis \
-         share/ruvo/palettes/on-dark share/ruvo/palettes/on-light share/ruvo/ruvo_palette.sh \
+         $palettes share/ruvo/ruvo_palette.sh \
          share/bash-completion/completions/ruvo share/zsh/vendor-completions/_ruvo \
          share/fish/vendor_completions.d/ruvo.fish share/fish/vendor_completions.d/ruvo_palette.fish \
          share/fish/vendor_functions.d/ruvo_palette.fish; do

@@ -2,7 +2,12 @@
 // message, draws in its own colours, and keeps the promise of its design.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "e2e.hpp"
 #include "palette.hpp"
@@ -15,7 +20,18 @@
 namespace ruvo::test {
 namespace {
 
-const char* const shipped[] = {"gray", "classes", "viridis", "on-dark", "on-light"};
+// Every palette in the folder: each file whose name has no dot.
+std::vector<std::string> shipped()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(RUVO_PALETTE_DIR)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name.find('.') == std::string::npos)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::string path_of(const std::string& name)
 {
@@ -44,7 +60,9 @@ TEST(shipped_palettes, DrawWithoutAMessage)
 {
     const bytes data = random_bytes(1500, 9);
     const scratch dir({{"input", data}});
-    for (const char* name : shipped) {
+    const auto names = shipped();
+    ASSERT_FALSE(names.empty()) << "no palette in " << RUVO_PALETTE_DIR;
+    for (const auto& name : names) {
         const colour_table table = load(name);
         const run_result r =
             dir.run("RUVO_COLORS=\"$(cat '" + path_of(name) + "')\" $RUVO -w 32 input");
@@ -123,6 +141,38 @@ TEST(shipped_palettes, BackgroundPalettesKeepTheByteApartFromTheBackground)
             EXPECT_NE(table[b], v) << c.name << ": " << b << " looks the same";
         }
     }
+}
+
+// The README's gallery and the manual's list of installed palettes name
+// exactly the palettes in the folder: none that does not exist, none left
+// out.
+TEST(shipped_palettes, TheDocsNameEveryPaletteAndNoOther)
+{
+    const auto names = shipped();
+    const std::set<std::string> in_folder(names.begin(), names.end());
+
+    const std::string readme = read_file(std::string(RUVO_PALETTE_DIR) + "/../README.md");
+    std::set<std::string> in_gallery;
+    static const std::regex gallery_row(
+        R"(\| !\[\]\(docs/gallery/palette-([a-z0-9-]+)\.png\) \| \*\*([^*]+)\*\*)");
+    for (std::sregex_iterator m(readme.begin(), readme.end(), gallery_row), end; m != end; ++m)
+        if ((*m)[1] != "default" && (*m)[1] != "default-light") {
+            in_gallery.insert((*m)[1]);
+            EXPECT_EQ((*m)[1], (*m)[2]) << "a gallery row whose picture and name differ";
+        }
+    EXPECT_EQ(in_gallery, in_folder) << "the README's gallery";
+
+    const std::string manual = read_file(std::string(RUVO_PALETTE_DIR) + "/../docs/ruvo.1");
+    const std::size_t from = manual.find(".It Pa PREFIX/share/ruvo/palettes");
+    const std::size_t to = manual.find(".It", from + 1);
+    ASSERT_NE(from, std::string::npos) << "the manual lists no installed palettes";
+    const std::string list = manual.substr(from, to - from);
+    std::set<std::string> in_manual;
+    static const std::regex entry(R"(\n\.Pa ([a-z0-9-]+)( ,|$|\n| \())");
+    for (std::sregex_iterator m(list.begin(), list.end(), entry), end; m != end; ++m)
+        if ((*m)[1] != "PREFIX")
+            in_manual.insert((*m)[1]);
+    EXPECT_EQ(in_manual, in_folder) << "the manual's FILES";
 }
 
 } // namespace
