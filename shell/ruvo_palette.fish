@@ -11,6 +11,10 @@ set -g __ruvo_palette_sh (path resolve (status dirname)/../../ruvo/ruvo_palette.
 
 function ruvo_palette --description 'switch ruvo\'s palette by name'
     set -l sh_version $__ruvo_palette_sh
+    if test (count $argv) -gt 1
+        echo "usage: ruvo_palette [name]" >&2
+        return 1
+    end
     if test (count $argv) -eq 0
         sh -c '. "$1" && ruvo_palette' sh $sh_version
         return
@@ -24,5 +28,8 @@ function ruvo_palette --description 'switch ruvo\'s palette by name'
         echo "ruvo_palette: no palette named $argv[1]" >&2
         return 1
     end
-    set -gx RUVO_COLORS (cat $file | string collect)
+    # A palette that ruvo would refuse is refused, with ruvo's message.
+    set -l colours (sh -c '. "$1" && _ruvo_palette_colours "$2"' sh $sh_version $file | string collect)
+    or return 1
+    set -gx RUVO_COLORS $colours
 end

@@ -1,22 +1,41 @@
 # ruvo_palette: switch ruvo's palette by name, in sh, bash, zsh, dash and
-# ksh.  Source this file from your shell's start-up file:
+# ksh.  Source this file from your shell's start-up file: it is installed
+# as PREFIX/share/ruvo/ruvo_palette.sh, that is
 #
-#   . /usr/share/ruvo/ruvo_palette.sh
+#   . /usr/share/ruvo/ruvo_palette.sh          # the Debian package
+#   . /usr/local/share/ruvo/ruvo_palette.sh    # cmake --install, default prefix
+#   . ~/.local/share/ruvo/ruvo_palette.sh      # cmake --install --prefix ~/.local
 #
 #   ruvo_palette NAME      use that palette from now on (exports RUVO_COLORS)
 #   ruvo_palette default   the built-in palette again (unsets RUVO_COLORS)
 #   ruvo_palette           list the palettes, each with a swatch drawn by ruvo
 #
-# Palettes are looked for in ${XDG_DATA_HOME:-~/.local/share}/ruvo/palettes
-# first, then in the palettes installed beside the ruvo found on PATH.  A
-# palette's name is its file's name, which holds no dot (so generate.py or
-# README.md in such a folder is no palette).  Only these functions read
-# palette files; ruvo itself reads none.
+# Palettes are looked for in ${XDG_CONFIG_HOME:-~/.config}/ruvo/palettes,
+# the user's own, which no install touches, first, then in the palettes
+# installed beside the ruvo found on PATH.  A palette's name is its file's
+# name, which holds no dot (so generate.py or README.md in such a folder is
+# no palette).  Only these functions read palette files; ruvo itself reads
+# none, but it judges them: a palette it would refuse is refused here.
+
+# The ruvo that PATH finds, as a program: an alias or a function of that
+# name does not count.
+_ruvo_palette_program() {
+    _ruvo_palette_rest=$PATH:
+    while [ -n "$_ruvo_palette_rest" ]; do
+        _ruvo_palette_at=${_ruvo_palette_rest%%:*}
+        _ruvo_palette_rest=${_ruvo_palette_rest#*:}
+        if [ -f "${_ruvo_palette_at:-.}/ruvo" ] && [ -x "${_ruvo_palette_at:-.}/ruvo" ]; then
+            printf '%s\n' "${_ruvo_palette_at:-.}/ruvo"
+            return 0
+        fi
+    done
+    return 1
+}
 
 # The folders that may hold palettes, one a line, in the order they count.
 _ruvo_palette_dirs() {
-    printf '%s\n' "${XDG_DATA_HOME:-$HOME/.local/share}/ruvo/palettes"
-    _ruvo_palette_bin=$(command -v ruvo) &&
+    printf '%s\n' "${XDG_CONFIG_HOME:-$HOME/.config}/ruvo/palettes"
+    _ruvo_palette_bin=$(_ruvo_palette_program) &&
         printf '%s\n' "${_ruvo_palette_bin%/*}/../share/ruvo/palettes"
 }
 
@@ -50,12 +69,16 @@ _ruvo_palette_list() {
         _ruvo_palette_bytes="$_ruvo_palette_bytes\\$(printf '%03o' "$_ruvo_palette_i")"
         _ruvo_palette_i=$((_ruvo_palette_i + 1))
     done
+    _ruvo_palette_bin=$(_ruvo_palette_program) || {
+        echo "ruvo_palette: no ruvo on PATH" >&2
+        return 1
+    }
     _ruvo_palette_names | while IFS= read -r _ruvo_palette_name; do
         if [ "$_ruvo_palette_name" = default ]; then
             _ruvo_palette_mark=' '
             [ -n "${RUVO_COLORS+set}" ] || _ruvo_palette_mark='*'
             printf '%s %s (built in)\n' "$_ruvo_palette_mark" default
-            printf "$_ruvo_palette_bytes" | (unset RUVO_COLORS; ruvo -w 64)
+            printf "$_ruvo_palette_bytes" | (unset RUVO_COLORS; "$_ruvo_palette_bin" -w 64)
         else
             _ruvo_palette_path=$(_ruvo_palette_file "$_ruvo_palette_name") || continue
             _ruvo_palette_colours=$(cat "$_ruvo_palette_path")
@@ -63,12 +86,26 @@ _ruvo_palette_list() {
             [ "${RUVO_COLORS-}" != "$_ruvo_palette_colours" ] ||
                 [ -z "${RUVO_COLORS+set}" ] || _ruvo_palette_mark='*'
             printf '%s %s\n' "$_ruvo_palette_mark" "$_ruvo_palette_name"
-            printf "$_ruvo_palette_bytes" | RUVO_COLORS=$_ruvo_palette_colours ruvo -w 64
+            printf "$_ruvo_palette_bytes" |
+                RUVO_COLORS=$_ruvo_palette_colours "$_ruvo_palette_bin" -w 64
         fi
     done
 }
 
-ruvo_palette() {
+# The colours of the palette in file $1, as ruvo takes them; with ruvo's
+# own message and status 1 where ruvo would refuse them.
+_ruvo_palette_colours() {
+    _ruvo_palette_colours=$(cat "$1") || return 1
+    _ruvo_palette_bin=$(_ruvo_palette_program) &&
+        RUVO_COLORS=$_ruvo_palette_colours "$_ruvo_palette_bin" </dev/null || return 1
+    printf '%s\n' "$_ruvo_palette_colours"
+}
+
+_ruvo_palette_switch() {
+    if [ $# -gt 1 ]; then
+        echo "usage: ruvo_palette [name]" >&2
+        return 1
+    fi
     if [ $# -eq 0 ]; then
         _ruvo_palette_list
         return
@@ -82,9 +119,19 @@ ruvo_palette() {
         echo "ruvo_palette: no palette named $1" >&2
         return 1
     fi
-    _ruvo_palette_colours=$(cat "$_ruvo_palette_path") || return 1
+    _ruvo_palette_colours=$(_ruvo_palette_colours "$_ruvo_palette_path") || return 1
     RUVO_COLORS=$_ruvo_palette_colours
     export RUVO_COLORS
+}
+
+ruvo_palette() {
+    _ruvo_palette_switch "$@"
+    set -- $?
+    # Leave nothing of ours behind in the user's shell.
+    unset _ruvo_palette_rest _ruvo_palette_at _ruvo_palette_bin _ruvo_palette_dir \
+        _ruvo_palette_bytes _ruvo_palette_i _ruvo_palette_name _ruvo_palette_mark \
+        _ruvo_palette_path _ruvo_palette_colours
+    return "$1"
 }
 
 # Palette names complete in bash (through eval: the other shells must

@@ -231,6 +231,9 @@ def switcher_cases():
     # A palette of the user's own, under an installed palette's name.
     with open(os.path.join(user, "ruvo", "palettes", "gray"), "w") as f:
         f.write(viridis + "\n")
+    # One that ruvo refuses: a comment line.
+    with open(os.path.join(user, "ruvo", "palettes", "broken"), "w") as f:
+        f.write("# mine\n" + viridis + "\n")
     for shell, (exe, prelude, show) in SWITCH.items():
         if not needs(exe, shell):
             continue
@@ -238,7 +241,8 @@ def switcher_cases():
         for case, script, want, more in (
             ("a name", f"ruvo_palette gray{sep}{show}", gray, {}),
             ("default", f"ruvo_palette gray{sep}ruvo_palette default{sep}{show}", "unset", {}),
-            ("the user's own first", f"ruvo_palette gray{sep}{show}", viridis, {"XDG_DATA_HOME": user}),
+            ("the user's own first", f"ruvo_palette gray{sep}{show}", viridis,
+             {"XDG_CONFIG_HOME": user}),
         ):
             out = run(f"{shell}: ruvo_palette, {case}", [exe, "-c", prelude + script], **more)
             if out is not None and out != want:
@@ -254,6 +258,35 @@ def switcher_cases():
                    ("ruvo_palette: no palette named grey\n", " 1\n" + viridis))
         except subprocess.TimeoutExpired:
             failures.append(f"{shell}: ruvo_palette, a wrong name: no answer within 10 s")
+        # A palette file that ruvo refuses, and a word too many: refused
+        # with ruvo's message or the usage, status 1, the palette kept.
+        for case, call, message in (
+            ("a broken palette", "ruvo_palette broken",
+             "ruvo: error in RUVO_COLORS: '#' is not a valid hex colour\n"),
+            ("a word too many", "ruvo_palette gray extra", "usage: ruvo_palette [name]\n"),
+        ):
+            script = f"ruvo_palette viridis{sep}{call}{sep}echo \" {status}\"{sep}{show}"
+            try:
+                r = procs.run([exe, "-c", prelude + script], capture_output=True, text=True,
+                              env=env(XDG_CONFIG_HOME=user), timeout=10, cwd=work)
+                expect(f"{shell}: ruvo_palette, {case}", (r.stderr, r.stdout),
+                       (message, " 1\n" + viridis))
+            except subprocess.TimeoutExpired:
+                failures.append(f"{shell}: ruvo_palette, {case}: no answer within 10 s")
+        # An alias named ruvo, as users make them: the switcher still finds
+        # the program and its palettes as PATH does.
+        if shell in ("bash", "zsh"):
+            script = ("alias ruvo='ruvo -w 32'\n" + (f"shopt -s expand_aliases\n" if shell == "bash" else "")
+                      + prelude + f"ruvo_palette gray\n{show}")
+            out = run(f"{shell}: ruvo_palette, with an alias named ruvo", [exe, "-c", script])
+            if out is not None and out != gray:
+                failures.append(f"{shell}: ruvo_palette with an alias named ruvo: RUVO_COLORS is "
+                                f"{out[:40]!r}..., not the installed gray")
+        # Nothing of the switcher's own is left in the user's shell.
+        if shell != "fish":
+            out = run(f"{shell}: ruvo_palette's variables", [exe, "-c", prelude +
+                      f"ruvo_palette gray\nruvo_palette >/dev/null\nset | grep '^_ruvo_palette_[a-z]*=' || true"])
+            expect(f"{shell}: variables left by ruvo_palette", out, "")
 
 
 def listing_cases():
