@@ -104,7 +104,9 @@ TEST(terminal, TmuxShowsLabelsAndColouredHalfBlocks)
     const bytes input = {0x00, 0xff, 0x41, 0x10, 0x0f, 0x8e, 0x20, 0x7b};
     const scratch dir({{"input", input}});
     // The server's socket in the scratch folder, so that it goes with it.
-    const std::string tmux = "tmux -f /dev/null -S '" + dir.dir() + "/tmux'";
+    // The pane's command runs in $SHELL, else the user's login shell,
+    // which for a system user such as nobody runs nothing.
+    const std::string tmux = "SHELL=/bin/sh tmux -f /dev/null -S '" + dir.dir() + "/tmux'";
     const run_result started = dir.run(tmux + " new-session -d -x 60 -y 6 \"$RUVO -w 3 input; "
                                               "echo done; sleep 60\"");
     ASSERT_EQ(started.status, 0) << started.err;
@@ -156,7 +158,10 @@ TEST(terminal, TmuxShowsLabelsAndColouredHalfBlocks)
 class tmux_session {
   public:
     tmux_session(const scratch& dir, const std::string& options)
-        : dir_(dir), tmux_("tmux -f '" + dir.dir() + "/tmux.conf' -S '" + dir.dir() + "/tmux'")
+        : dir_(dir),
+          // The pane's command runs in $SHELL, else the user's login shell,
+          // which for a system user such as nobody runs nothing.
+          tmux_("SHELL=/bin/sh tmux -f '" + dir.dir() + "/tmux.conf' -S '" + dir.dir() + "/tmux'")
     {
         write_file(dir.dir() + "/tmux.conf", bytes(options.begin(), options.end()));
         const run_result r = dir.run(tmux_ + " new-session -d -x 100 -y 40 "
