@@ -2,7 +2,7 @@
 # Runs a command (the test command, say) and fails if it left anything
 # behind: a new entry in the temporary folder ($TMPDIR, else /tmp), in
 # /dev/shm or in tmux's socket folder, or a process of the tests' kinds
-# (ruvo, a shell, tmux) started during the run that is still there.
+# (ruvo, tmux, zsh, fish) started during the run that is still there.
 #
 #   .ci/leaves-nothing.sh COMMAND [ARG ...]
 #
@@ -17,8 +17,9 @@ snapshot() {
     for p in "${places[@]}"; do
         [ -d "$p" ] && find "$p" -mindepth 1 -maxdepth 1 -printf "$p/%P\n" 2>/dev/null
     done
-    # Processes of the kinds the tests start, by pid and command line.
-    ps -e -o pid=,args= | awk '$2 ~ /(ruvo|tmux|zsh|fish|bash|dash|sh)$/ || /ruvo/ {print "process " $0}'
+    # Processes of the kinds the tests start (ruvo, and the programs of the
+    # shell tests that outlive a shell: tmux, zsh, fish), by pid and command.
+    ps -e -o pid=,args= | awk '$2 ~ /(tmux|zsh|fish)$/ || /ruvo/ {print "process " $0}'
 }
 
 before=$(snapshot | sort)
