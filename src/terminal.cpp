@@ -306,12 +306,17 @@ extern "C" void reset_colours_and_die(int sig)
     (void)raise(sig);
 }
 
-// How often the process has been continued (SIGCONT), by anybody.
-volatile std::sig_atomic_t continues = 0;
+// Set when a SIGCONT comes while the stop handler runs or is about to:
+// the context it interrupts has SIGTSTP blocked, as only that handler has
+// it.  The kernel may deliver the SIGCONT before the handler's first
+// instruction, so a count taken there would miss it.
+volatile std::sig_atomic_t continued_during_stop = 0;
 
-extern "C" void count_continue(int /*sig*/)
+extern "C" void note_continue(int /*sig*/, siginfo_t* /*info*/, void* context)
 {
-    continues = continues + 1;
+    const auto* interrupted = static_cast<const ucontext_t*>(context);
+    if (interrupted != nullptr && sigismember(&interrupted->uc_sigmask, SIGTSTP) == 1)
+        continued_during_stop = 1;
 }
 
 // Stops the process (Ctrl-Z), after switching the colours off so that the
@@ -324,16 +329,15 @@ extern "C" void count_continue(int /*sig*/)
 // several SIGTSTPs before a SIGCONT make one stop.  The stop is raised
 // while SIGTSTP is still blocked, so that it merges with any SIGTSTP
 // pending; a SIGCONT from then on discards it, as the system does; one
-// that came before is seen in the count, and the stop is then dropped.
+// that came before is noted by note_continue, and the stop is then dropped.
 extern "C" void reset_colours_and_stop(int sig)
 {
     const int saved_errno = errno;
-    const std::sig_atomic_t seen = continues;
     reset_colours();
     set_action(sig, nullptr);
-    if (continues == seen) {
+    if (continued_during_stop == 0) {
         (void)raise(sig); // pending until unblocked
-        if (continues == seen) {
+        if (continued_during_stop == 0) {
             set_blocked(sig, false); // stops here, unless a SIGCONT came
             set_blocked(sig, true);
         } else {
@@ -342,9 +346,20 @@ extern "C" void reset_colours_and_stop(int sig)
             set_action(sig, SIG_IGN);
         }
     }
+    continued_during_stop = 0;
     output_stops = output_stops + 1;
     set_action(sig, reset_colours_and_stop);
     errno = saved_errno;
+}
+
+// Notes SIGCONT for the stop handler; calls it interrupts carry on.
+void watch_continues()
+{
+    struct sigaction act {};
+    act.sa_sigaction = note_continue;
+    act.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&act.sa_mask);
+    (void)sigaction(SIGCONT, &act, nullptr);
 }
 
 } // namespace
@@ -363,7 +378,7 @@ void reset_colours_on_signals()
             continue;
         set_action(sig, sig == SIGTSTP ? reset_colours_and_stop : reset_colours_and_die);
         if (sig == SIGTSTP)
-            set_action(SIGCONT, count_continue);
+            watch_continues();
     }
 }
 
