@@ -19,7 +19,12 @@ _ruvo()
     done
     case ${COMP_WORDS[COMP_CWORD - 1]} in
     -r | -g | -[pgrw]*[rg]) COMPREPLY=(); return ;;
-    -w | -[pgrw]*w) COMPREPLY=($(compgen -W "1 2 4 8 16 32 64 128 256 512" -- "$cur")); return ;;
+    -w | -[pgrw]*w)
+        # Smallest first, as zsh and fish list them, not in text order.
+        compopt -o nosort 2>/dev/null
+        COMPREPLY=($(compgen -W "1 2 4 8 16 32 64 128 256 512" -- "$cur"))
+        return
+        ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-r -w --" -- "$cur"))

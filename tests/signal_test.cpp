@@ -53,6 +53,21 @@ template <typename Change> bool set_mode(int fd, Change change)
     return tcsetattr(fd, TCSANOW, &mode) == 0;
 }
 
+// Waits for ruvo (pid) to draw on the terminal, then, with `xoff`, stops
+// the terminal's output (Ctrl-S; the terminal needs IXON), and waits until
+// ruvo waits in a write: the terminal takes no more.
+::testing::AssertionResult waiting_in_a_write(const pty& term, pid_t pid, bool xoff = true)
+{
+    std::string shown;
+    if (!read_until(term.master, &shown, 1000, the_rest))
+        return ::testing::AssertionFailure() << "ruvo drew less than 1000 bytes within 5 s";
+    if (xoff && write(term.master, "\023", 1) != 1)
+        return ::testing::AssertionFailure() << "Ctrl-S could not be typed";
+    if (!blocked_in(pid, {SYS_write}, the_rest))
+        return ::testing::AssertionFailure() << "ruvo did not wait in a write within 5 s";
+    return ::testing::AssertionSuccess();
+}
+
 class on_a_terminal : public ::testing::TestWithParam<int> {};
 
 // However the dump is cut, the very last bytes on the terminal are the
@@ -182,14 +197,7 @@ TEST_P(on_a_stuck_terminal, TheSignalEndsTheRunAtOnce)
     const pid_t pid = start_ruvo({}, zero, term.slave);
     term.close_slave();
     close(zero);
-    std::string shown;
-    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
-        << "ruvo drew less than 1000 bytes within 5 s";
-    if (c.xoff) {
-        ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-    }
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
-        << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(waiting_in_a_write(term, pid, c.xoff));
     ASSERT_EQ(kill(pid, c.sig), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + c.sig) << "ruvo did not die within 1 s of the signal";
 }
@@ -550,12 +558,7 @@ TEST_P(signals_sent_at_once, StopAndContinueAsWithoutAHandler)
         ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
         const job_shell shell(term, {"-r", "0-300000", "/dev/zero"}, true);
         term.close_slave();
-        std::string shown;
-        ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
-            << "ruvo drew less than 1000 bytes within 5 s";
-        ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
-            << "ruvo did not wait in a write within 5 s";
+        ASSERT_TRUE(waiting_in_a_write(term, shell.job()));
         for (const int sig : c.signals)
             ASSERT_EQ(kill(shell.job(), sig), 0);
         ASSERT_EQ(write(term.master, "\021", 1), 1) << "Ctrl-Q";
@@ -599,12 +602,7 @@ TEST(alarms_are_the_users, ASentAlarmEndsTheRunDuringTheHandlersWait)
         ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
         const job_shell shell(term, {"/dev/zero"}, true);
         term.close_slave();
-        std::string shown;
-        ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
-            << "ruvo drew less than 1000 bytes within 5 s";
-        ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
-            << "ruvo did not wait in a write within 5 s";
+        ASSERT_TRUE(waiting_in_a_write(term, shell.job()));
         ASSERT_EQ(kill(shell.job(), SIGTSTP), 0);
         ASSERT_TRUE(blocked_in(shell.job(), {SYS_poll, SYS_ppoll}, the_rest))
             << "ruvo's handler did not wait for room within 5 s";
@@ -667,12 +665,7 @@ TEST(alarms_are_the_users, WithSIGALRMBlockedASignalStillEndsAStuckRun)
     how.block_alarm = true;
     const pid_t pid = start_ruvo({}, zero, term.slave, how);
     close(zero);
-    std::string shown;
-    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
-        << "ruvo drew less than 1000 bytes within 5 s";
-    ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
-        << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(waiting_in_a_write(term, pid));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + SIGTERM) << "ruvo did not die within 1 s of SIGTERM";
 }
@@ -807,12 +800,7 @@ TEST(odd_descriptors, AKillInTheHandlerLeavesTheTerminalAsItWas)
     how.user = 65534; // nobody
     const pid_t pid = start_ruvo({}, zero, term.slave, how);
     close(zero);
-    std::string shown;
-    ASSERT_TRUE(read_until(term.master, &shown, 1000, the_rest))
-        << "ruvo drew less than 1000 bytes within 5 s";
-    ASSERT_EQ(write(term.master, "\023", 1), 1) << "Ctrl-S";
-    ASSERT_TRUE(blocked_in(pid, {SYS_write}, the_rest))
-        << "ruvo did not wait in a write within 5 s";
+    ASSERT_TRUE(waiting_in_a_write(term, pid));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     // The kill comes while the handler waits for room.
     ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll}, the_rest))
