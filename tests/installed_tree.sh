@@ -13,11 +13,18 @@ for p in "$(dirname "$0")"/../palettes/*; do
 done
 for f in bin/ruvo share/man/man1/ruvo.1.gz share/doc/ruvo/copyright share/doc/ruvo/changelog.gz \
          $palettes share/ruvo/ruvo_palette.sh \
-         share/bash-completion/completions/ruvo share/zsh/vendor-completions/_ruvo \
+         share/bash-completion/completions/ruvo \
          share/fish/vendor_completions.d/ruvo.fish share/fish/vendor_completions.d/ruvo_palette.fish \
          share/fish/vendor_functions.d/ruvo_palette.fish; do
     [ -f "$root/$f" ] || { echo "not installed: $f"; exit 1; }
 done
+# zsh's folder: vendor-completions for /usr (the package), site-functions
+# for any other prefix.
+case $root in
+*/usr) zsh=share/zsh/vendor-completions/_ruvo ;;
+*) zsh=share/zsh/site-functions/_ruvo ;;
+esac
+[ -f "$root/$zsh" ] || { echo "not installed: $zsh"; exit 1; }
 gzip -t "$root/share/man/man1/ruvo.1.gz"
 
 # Byte 0x41 in gray 65 with the installed gray palette.
