@@ -83,7 +83,10 @@ libcxx() {
         -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ \
         -DCMAKE_PREFIX_PATH="$gtest/install" &&
         cmake --build "$work/libcxx" -j2 &&
-        ctest --test-dir "$work/libcxx" -j2 --output-on-failure
+        # readme_steps, reproducible_package and install_routes build copies
+        # of their own with the default compiler: nothing of libc++'s there.
+        ctest --test-dir "$work/libcxx" -j2 --output-on-failure --no-tests=error \
+            -E '^(readme_steps|reproducible_package|install_routes)$'
 }
 
 musl() {

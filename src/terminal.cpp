@@ -197,7 +197,9 @@ class alarm_on_loan {
         sigemptyset(&alarm_only);
         sigaddset(&alarm_only, SIGALRM);
         (void)sigprocmask(SIG_UNBLOCK, &alarm_only, &mask_);
-        const itimerval bound{{0, 0}, {reset_bound_ms / 1000, (reset_bound_ms % 1000) * 1000}};
+        itimerval bound{};
+        bound.it_value.tv_sec = static_cast<time_t>(reset_bound_ms / 1000);
+        bound.it_value.tv_usec = static_cast<suseconds_t>(reset_bound_ms % 1000) * 1000;
         (void)setitimer(ITIMER_REAL, &bound, &theirs_);
         (void)clock_gettime(CLOCK_MONOTONIC, &lent_);
     }
@@ -336,7 +338,8 @@ extern "C" void reset_colours_and_stop(int sig)
     reset_colours();
     set_action(sig, nullptr);
     if (continued_during_stop == 0) {
-        (void)raise(sig); // pending until unblocked
+        (void)raise(sig); // pending until unblocked, so it returns
+        // cppcheck-suppress unreachableCode
         if (continued_during_stop == 0) {
             set_blocked(sig, false); // stops here, unless a SIGCONT came
             set_blocked(sig, true);
