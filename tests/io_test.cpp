@@ -205,5 +205,22 @@ TEST_F(dump_fixture, WriteErrorEndsTheDump)
         std::string("^[^\n]*: stdout: ") + std::strerror(ENOSPC) + "\n$");
 }
 
+// Text larger than a whole batch, put after a partly filled batch, goes
+// out after what the batch held, and what comes after it after it: the
+// order of the text is kept.
+TEST(TextOut, AHugeTextAfterAPartBatchKeepsTheOrder)
+{
+    const temp_file file;
+    auto out = std::make_unique<text_out>(file.fd());
+    const std::string before(1000, 'a');
+    const std::string huge(text_out::capacity + 5, 'b');
+    const std::string after = "c\n";
+    out->put(before.data(), before.size());
+    out->put(huge.data(), huge.size());
+    out->put(after.data(), after.size());
+    out->flush();
+    EXPECT_TRUE(read_file(file.path()) == before + huge + after) << "the text came out of order";
+}
+
 } // namespace
 } // namespace ruvo
