@@ -10,7 +10,7 @@
 #            clang++ and libc++;
 #   freebsd  every file of src/ and tests/ compiled for FreeBSD 14.1
 #            x86-64 with -Werror, and the program linked as PIE against
-#            FreeBSD's libc alone.  A header FreeBSD lacks is a failure.
+#            FreeBSD's libc and librt (its POSIX timers) alone.  A header FreeBSD lacks is a failure.
 #            Only where there is no sysroot at all does the line say so,
 #            without failing: nothing can be proved there either way.
 #
@@ -191,12 +191,15 @@ freebsd() {
     [ $status -eq 0 ] || { echo "some files do not compile for FreeBSD"; return 1; }
     ld.lld -pie --eh-frame-hdr -m elf_x86_64 --dynamic-linker /libexec/ld-elf.so.1 \
         --no-undefined -o "$work/freebsd/ruvo" "$sysroot/usr/lib/Scrt1.o" "${objects[@]}" \
-        -L"$sysroot/usr/lib" -lc || { echo "ruvo does not link against FreeBSD's libc"; return 1; }
+        -L"$sysroot/usr/lib" -lrt -lc ||
+        { echo "ruvo does not link against FreeBSD's libc and librt"; return 1; }
     local needed
     needed=$(readelf -d "$work/freebsd/ruvo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
         paste -s -d ' ' -)
     echo "linked; NEEDED: $needed"
-    [ "$needed" = "libc.so.7" ] || { echo "ruvo needs more than libc.so.7"; return 1; }
+    # librt holds the POSIX timers on FreeBSD (the reset's bound).
+    [ "$needed" = "librt.so.1 libc.so.7" ] ||
+        { echo "ruvo needs other libraries than librt.so.1 and libc.so.7"; return 1; }
 }
 
 shift || true

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/time.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -137,8 +136,8 @@ constexpr char attributes_off[] = "\033[m";
 constexpr int first_byte_wait_ms = 100;
 // Once the first byte is out, the rest of the reset goes within this
 // bound: a terminal is never left with a sequence begun and not ended
-// while it can still take one.  An interval timer interrupts a write that
-// blocks beyond it.
+// while it can still take one.  A timer of ruvo's own interrupts a write
+// that blocks beyond it.
 constexpr int reset_bound_ms = 1000;
 
 // Milliseconds since `since`, on the monotonic clock.
@@ -165,81 +164,82 @@ bool may_write_to_terminal()
     return tcgetattr(STDOUT_FILENO, &mode) == 0 && (mode.c_lflag & TOSTOP) == 0;
 }
 
-// Set when a SIGALRM that somebody sent (kill, sigqueue, a timer of
-// theirs) arrives while the reset's own timer holds the signal: it is
-// delivered again, as its owner meant it, once the reset is done.
-volatile std::sig_atomic_t alarm_from_outside = 0;
+// The bound's timer: a POSIX timer on the monotonic clock, made once at
+// start-up, that sends a real-time signal which nobody else uses here (not
+// ignored, blocked or pending when ruvo started).  SIGALRM and the
+// interval timers stay the user's: an alarm set before exec goes off when
+// it was set to, and one that is pending or blocked stays so.
+// wake_signal is 0 where no timer could be made; the reset then goes only
+// once the terminal has room, in one write.
+int wake_signal = 0;
+timer_t wake_timer{};
 
-// Wakes a write that blocks beyond the bound; notes a SIGALRM that is not
-// the bound's own.
-extern "C" void interrupt_write(int /*sig*/, siginfo_t* info, void* /*context*/)
+// A signal from the bound's timer only interrupts the write that blocks.
+// The same signal sent by somebody else is what its default action makes
+// it: the end of the run.
+extern "C" void wake_write(int sig, siginfo_t* info, void* /*context*/)
 {
-    if (info != nullptr &&
-        (info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TIMER))
-        alarm_from_outside = 1;
+    if (info != nullptr && info->si_code == SI_TIMER)
+        return;
+    struct sigaction act {};
+    act.sa_handler = SIG_DFL;
+    sigemptyset(&act.sa_mask);
+    (void)sigaction(sig, &act, nullptr);
+    (void)raise(sig);
 }
 
-// The real-time interval timer and SIGALRM, lent to the bound of one reset
-// and then given back as they were: the action, the signal mask, and the
-// timer of whoever set one (an alarm before exec, say), less the time that
-// has passed.  A SIGALRM sent meanwhile is sent again.
-class alarm_on_loan {
-  public:
-    alarm_on_loan()
-    {
-        alarm_from_outside = 0;
-        struct sigaction wake {};
-        wake.sa_sigaction = interrupt_write;
-        wake.sa_flags = SA_SIGINFO; // no SA_RESTART: the write returns
-        sigemptyset(&wake.sa_mask);
-        (void)sigaction(SIGALRM, &wake, &action_);
-        sigset_t alarm_only;
-        sigemptyset(&alarm_only);
-        sigaddset(&alarm_only, SIGALRM);
-        (void)sigprocmask(SIG_UNBLOCK, &alarm_only, &mask_);
-        itimerval bound{};
-        bound.it_value.tv_sec = static_cast<time_t>(reset_bound_ms / 1000);
-        bound.it_value.tv_usec = static_cast<suseconds_t>(reset_bound_ms % 1000) * 1000;
-        (void)setitimer(ITIMER_REAL, &bound, &theirs_);
-        (void)clock_gettime(CLOCK_MONOTONIC, &lent_);
+// The first real-time signal that nobody uses, or 0.
+int unused_real_time_signal()
+{
+    sigset_t blocked;
+    sigset_t pending;
+    if (sigprocmask(SIG_BLOCK, nullptr, &blocked) != 0 || sigpending(&pending) != 0)
+        return 0;
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && (old.sa_flags & SA_SIGINFO) == 0 &&
+            old.sa_handler == SIG_DFL && sigismember(&blocked, sig) == 0 &&
+            sigismember(&pending, sig) == 0)
+            return sig;
     }
-    ~alarm_on_loan()
-    {
-        const itimerval off{};
-        (void)setitimer(ITIMER_REAL, &off, nullptr);
-        (void)sigaction(SIGALRM, &action_, nullptr);
-        (void)sigprocmask(SIG_SETMASK, &mask_, nullptr);
-        give_back_timer();
-        if (alarm_from_outside != 0)
-            (void)raise(SIGALRM);
-    }
-    alarm_on_loan(const alarm_on_loan&) = delete;
-    alarm_on_loan& operator=(const alarm_on_loan&) = delete;
+    return 0;
+}
 
-  private:
-    void give_back_timer()
-    {
-        if (theirs_.it_value.tv_sec == 0 && theirs_.it_value.tv_usec == 0)
-            return;
-        timespec now{};
-        (void)clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long passed_us =
-            (now.tv_sec - lent_.tv_sec) * 1000000LL + (now.tv_nsec - lent_.tv_nsec) / 1000;
-        long long left_us =
-            theirs_.it_value.tv_sec * 1000000LL + theirs_.it_value.tv_usec - passed_us;
-        if (left_us < 1)
-            left_us = 1; // due already: it expires at once, as it would have
-        itimerval timer = theirs_;
-        timer.it_value.tv_sec = static_cast<time_t>(left_us / 1000000);
-        timer.it_value.tv_usec = static_cast<suseconds_t>(left_us % 1000000);
-        (void)setitimer(ITIMER_REAL, &timer, nullptr);
+// Makes the bound's timer, disarmed.  Its handler has no SA_RESTART: the
+// write it interrupts returns.
+void make_wake_timer()
+{
+    const int sig = unused_real_time_signal();
+    if (sig == 0)
+        return;
+    struct sigaction act {};
+    act.sa_sigaction = wake_write;
+    act.sa_flags = SA_SIGINFO;
+    sigemptyset(&act.sa_mask);
+    if (sigaction(sig, &act, nullptr) != 0)
+        return;
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = sig;
+    if (timer_create(CLOCK_MONOTONIC, &event, &wake_timer) != 0) {
+        act.sa_flags = 0;
+        act.sa_handler = SIG_DFL;
+        (void)sigaction(sig, &act, nullptr);
+        return;
     }
+    wake_signal = sig;
+}
 
-    struct sigaction action_ {};
-    sigset_t mask_{};
-    itimerval theirs_{};
-    timespec lent_{};
-};
+// Arms the bound's timer for `ms` milliseconds, or disarms it for 0.
+void set_wake_timer(int ms)
+{
+    if (wake_signal == 0)
+        return;
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+    when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    (void)timer_settime(wake_timer, 0, &when, nullptr);
+}
 
 // Writes the reset to standard output itself, without ever waiting long
 // and without changing anything that outlives the process: no descriptor
@@ -254,7 +254,7 @@ void reset_colours()
 {
     if (!may_write_to_terminal())
         return;
-    const alarm_on_loan bound;
+    set_wake_timer(reset_bound_ms);
     timespec start{};
     (void)clock_gettime(CLOCK_MONOTONIC, &start);
     std::size_t sent = 0;
@@ -271,17 +271,40 @@ void reset_colours()
         else if (wrote == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
             break;
     }
+    set_wake_timer(0);
 }
 
-// Sets sig's action to the handler, or to the default action for nullptr.
-// Calls that a handler interrupts carry on as if nothing had happened: a
-// stop and `fg` in the middle of opening a FIFO, say, must not fail it.
-void set_action(int sig, void (*handler)(int))
+// How a handler runs: the calls that it interrupts, and the signals held
+// back while it runs.
+enum class handler_kind {
+    // Calls carry on as if nothing had happened: a signal that only ends
+    // the run never returns, and SIGCONT must not fail an open that waits
+    // for a FIFO's writer, say.
+    restarting,
+    // The call it interrupts returns, with EINTR or with what it did: after
+    // a stop, the writer must look at where its text stands before it
+    // writes another byte, and a write that blocks with none of its bytes
+    // gone would otherwise be restarted by the system where it stood.
+    interrupting,
+    // An ending signal: every other signal waits until the run has ended
+    // by this one, so that a SIGALRM or a second signal arriving during the
+    // reset cannot end it by another; the bound's timer still gets through.
+    ending,
+};
+
+// Sets sig's action to the handler (SIG_DFL or SIG_IGN too).
+void set_action(int sig, void (*handler)(int), handler_kind kind)
 {
     struct sigaction act {};
-    act.sa_handler = handler != nullptr ? handler : SIG_DFL;
-    act.sa_flags = SA_RESTART;
-    sigemptyset(&act.sa_mask);
+    act.sa_handler = handler;
+    act.sa_flags = kind == handler_kind::interrupting ? 0 : SA_RESTART;
+    if (kind == handler_kind::ending) {
+        sigfillset(&act.sa_mask);
+        if (wake_signal != 0)
+            sigdelset(&act.sa_mask, wake_signal);
+    } else {
+        sigemptyset(&act.sa_mask);
+    }
     (void)sigaction(sig, &act, nullptr);
 }
 
@@ -303,7 +326,7 @@ extern "C" void reset_colours_and_die(int sig)
     reset_colours();
     // Delivered at once, by the default action: the process ends by the
     // signal that arrived, as it would have without this handler.
-    set_action(sig, nullptr);
+    set_action(sig, SIG_DFL, handler_kind::restarting);
     set_blocked(sig, false);
     (void)raise(sig);
 }
@@ -336,7 +359,7 @@ extern "C" void reset_colours_and_stop(int sig)
 {
     const int saved_errno = errno;
     reset_colours();
-    set_action(sig, nullptr);
+    set_action(sig, SIG_DFL, handler_kind::restarting);
     if (continued_during_stop == 0) {
         (void)raise(sig); // pending until unblocked, so it returns
         // cppcheck-suppress unreachableCode
@@ -346,12 +369,12 @@ extern "C" void reset_colours_and_stop(int sig)
         } else {
             // Continued between the two looks: ignoring a pending signal
             // discards it.
-            set_action(sig, SIG_IGN);
+            set_action(sig, SIG_IGN, handler_kind::restarting);
         }
     }
     continued_during_stop = 0;
     output_stops = output_stops + 1;
-    set_action(sig, reset_colours_and_stop);
+    set_action(sig, reset_colours_and_stop, handler_kind::interrupting);
     errno = saved_errno;
 }
 
@@ -375,11 +398,15 @@ void reset_colours_on_signals()
 {
     if (isatty(STDOUT_FILENO) == 0)
         return;
+    make_wake_timer();
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
         struct sigaction old {};
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
             continue;
-        set_action(sig, sig == SIGTSTP ? reset_colours_and_stop : reset_colours_and_die);
+        if (sig == SIGTSTP)
+            set_action(sig, reset_colours_and_stop, handler_kind::interrupting);
+        else
+            set_action(sig, reset_colours_and_die, handler_kind::ending);
         if (sig == SIGTSTP)
             watch_continues();
     }

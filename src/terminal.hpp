@@ -40,8 +40,9 @@ class shown_text {
 // When standard output is a terminal, catches the signals that usually
 // end (SIGINT, SIGTERM, SIGHUP, SIGQUIT) or stop (SIGTSTP) an interactive
 // run, to switch the terminal's colours off first.  Signals ignored at
-// start-up stay ignored.  The reset borrows SIGALRM and the real-time
-// interval timer for at most a second and gives both back as they were.
+// start-up stay ignored.  The reset's bound is a timer of ruvo's own, on
+// a real-time signal that nobody else uses: SIGALRM and the interval
+// timers are never touched.
 void reset_colours_on_signals();
 
 // How often a stop (Ctrl-Z) has switched the colours off in the middle of

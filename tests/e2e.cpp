@@ -212,6 +212,34 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
     return pid;
 }
 
+run_result run_ruvo(const std::vector<std::string>& args, const start_options& how,
+                    std::chrono::milliseconds limit)
+{
+    int output[2];
+    if (pipe(output) != 0)
+        throw std::runtime_error("no pipe for ruvo's output");
+    fcntl(output[0], F_SETFD, FD_CLOEXEC);
+    fcntl(output[1], F_SETFD, FD_CLOEXEC);
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    run_result r;
+    pid_t pid = -1;
+    try {
+        pid = start_ruvo(args, null, output[1], how);
+    } catch (...) {
+        close(null);
+        close(output[0]);
+        close(output[1]);
+        throw;
+    }
+    close(null);
+    close(output[1]);
+    if (!read_until(output[0], &r.out, std::string::npos, limit))
+        r.err = "no end of the output within " + std::to_string(limit.count()) + " ms";
+    close(output[0]);
+    r.status = wait_status(pid, r.err.empty() ? limit : std::chrono::milliseconds(0));
+    return r;
+}
+
 bool blocked_in(pid_t pid, std::initializer_list<long> calls, std::chrono::milliseconds limit)
 {
     const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
@@ -230,6 +258,17 @@ bool blocked_in(pid_t pid, std::initializer_list<long> calls, std::chrono::milli
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+unsigned long long proc_field(pid_t pid, const char* file, const char* key, bool hex)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + file;
+    const std::string text = read_file(path);
+    const std::string wanted = std::string("\n") + key + ":";
+    const std::size_t at = ("\n" + text).find(wanted);
+    if (text.empty() || at == std::string::npos)
+        throw std::runtime_error("not run: " + path + " cannot be read or has no " + key);
+    return std::strtoull(text.c_str() + at + wanted.size() - 1, nullptr, hex ? 16 : 10);
 }
 
 namespace {
@@ -257,9 +296,9 @@ bool wait_within(pid_t pid, std::chrono::milliseconds limit, int* raw)
     }
 }
 
-// Waits until pid has ended, without reaping it: true once it has, false
-// past `limit`.
-bool script_ended(pid_t pid, std::chrono::milliseconds limit)
+} // namespace
+
+bool ended_unreaped(pid_t pid, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
@@ -272,8 +311,6 @@ bool script_ended(pid_t pid, std::chrono::milliseconds limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
-
-} // namespace
 
 int wait_status(pid_t pid, std::chrono::milliseconds limit)
 {
@@ -384,7 +421,7 @@ run_result scratch::run(const std::string& script, std::chrono::milliseconds lim
     // job or a hung pipeline it leaves behind is killed too.  The script
     // stays unreaped until then, so that its pid, and with it the group's,
     // cannot have been handed to another process.
-    const bool ended = script_ended(pid, limit);
+    const bool ended = ended_unreaped(pid, limit);
     kill(-pid, SIGKILL);
     int raw = 0;
     (void)wait_within(pid, std::chrono::seconds(5), &raw);

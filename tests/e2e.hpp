@@ -71,11 +71,26 @@ struct start_options {
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});
 
+// Runs the binary under test with args, standard input from /dev/null and
+// standard output into a pipe that is read to its end within `limit`:
+// what it wrote (out) and its status.  Standard error is how.err's.
+run_result run_ruvo(const std::vector<std::string>& args, const start_options& how = {},
+                    std::chrono::milliseconds limit = std::chrono::seconds(5));
+
 // Whether pid (a process of this user's, or any as root) is inside one of
 // the system calls numbered `calls` (SYS_write, say) within `limit`: for a test
 // that must act while the program waits in a write, a read or an open.
 // Linux only: it reads /proc/PID/syscall.
 bool blocked_in(pid_t pid, std::initializer_list<long> calls, std::chrono::milliseconds limit);
+
+// The number after "key:" in /proc/PID/<file> (io, status), read as
+// decimal, or as hexadecimal with `hex` (the signal masks of status).
+// Linux only; throws "not run: ..." where the file cannot be read.
+unsigned long long proc_field(pid_t pid, const char* file, const char* key, bool hex = false);
+
+// Waits until pid has ended, without reaping it, so that what /proc says
+// of it can still be read: true once it has, false past `limit`.
+bool ended_unreaped(pid_t pid, std::chrono::milliseconds limit);
 
 // Waits for pid to end: its exit status, or 128 + the signal that ended it.
 // Past `limit` it kills the process, says so on standard error and returns

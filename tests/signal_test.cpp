@@ -233,7 +233,9 @@ class job_shell {
         int value = 0; // the stop signal, the exit status, the fatal signal
     };
 
-    job_shell(const pty& term, const std::vector<std::string>& args, bool foreground, int in = -1)
+    // `how` may block SIGALRM for the job and set an alarm before its exec.
+    job_shell(const pty& term, const std::vector<std::string>& args, bool foreground, int in = -1,
+              const start_options& how = {})
     {
         const char* slave_name = ptsname(term.master);
         if (slave_name == nullptr || pipe(report_) != 0)
@@ -249,7 +251,7 @@ class job_shell {
         if (shell_ < 0)
             throw std::runtime_error("fork");
         if (shell_ == 0)
-            run_shell(slave_path, argv.data(), foreground, in);
+            run_shell(slave_path, argv.data(), foreground, in, how);
         note_started(-shell_); // its session's group; the job has its own
         close(report_[1]);
         pollfd ready{report_[0], POLLIN, 0};
@@ -295,7 +297,8 @@ class job_shell {
 
   private:
     // The shell's side: only async-signal-safe calls, then _exit.
-    [[noreturn]] void run_shell(const std::string& slave_path, char** argv, bool foreground, int in)
+    [[noreturn]] void run_shell(const std::string& slave_path, char** argv, bool foreground, int in,
+                                const start_options& how)
     {
         // Nothing of the test's but the report and the job's input: a
         // pipe end left open here would keep ruvo from seeing its end.
@@ -315,6 +318,14 @@ class job_shell {
                 in = open("/dev/null", O_RDONLY);
             if (dup2(in, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0)
                 _exit(92);
+            if (how.block_alarm) {
+                sigset_t alarm_only;
+                sigemptyset(&alarm_only);
+                sigaddset(&alarm_only, SIGALRM);
+                (void)sigprocmask(SIG_BLOCK, &alarm_only, nullptr);
+            }
+            if (how.alarm > 0)
+                (void)alarm(how.alarm);
             execv(argv[0], argv);
             _exit(93);
         }
@@ -538,6 +549,60 @@ TEST_P(stopped_busy, TheDumpGoesOnFromTheStartOfTheCutLine)
 INSTANTIATE_TEST_SUITE_P(stty, stopped_busy, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "noflsh" : "default"; });
 
+// A SIGCONT while ruvo waits in a write to a terminal that nobody reads
+// cuts that write short, anywhere in a line; the next write then waits
+// before its first byte, and a stop comes there.  After the stop the dump
+// must go on from the start of the cut line, on a line of its own, and
+// never from where the write stood: the terminal may have thrown away
+// everything up to the stop, and the rest of a cell's sequence alone
+// shows as text.
+TEST(stopped_by_ctrl_z, AStopAfterASIGCONTStillResendsTheCutLine)
+{
+    const bytes data = random_bytes(512 * 1024, 33);
+    const std::string all = reference_dump(data, 0, 64, default_palette);
+    const scratch dir({{"data", data}});
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 5");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        const job_shell shell(term, {dir.dir() + "/data"}, true);
+        term.close_slave();
+        std::string before;
+        ASSERT_TRUE(read_until(term.master, &before, 100000, the_rest))
+            << "ruvo drew less than 100 kB within 5 s";
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
+            << "ruvo did not wait in a write within 5 s";
+        const auto writes = proc_field(shell.job(), "io", "syscw");
+        ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+        // The write that the SIGCONT cut short returns, and the next one
+        // waits; had the first not sent a byte yet, it goes on waiting.
+        const auto deadline = std::chrono::steady_clock::now() + 1s;
+        while (proc_field(shell.job(), "io", "syscw") == writes &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(blocked_in(shell.job(), {SYS_write}, the_rest))
+            << "ruvo did not wait in a write again within 5 s of SIGCONT";
+        ASSERT_EQ(kill(shell.job(), SIGTSTP), 0);
+        ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTSTP}))
+            << "ruvo did not stop within 5 s";
+        // Everything written before the stop: a part of the dump.
+        before += drain(term.master, 50ms);
+        ASSERT_LE(before.size(), all.size());
+        ASSERT_EQ(all.compare(0, before.size(), before), 0)
+            << "before the stop, the output left the dump";
+        ASSERT_EQ(kill(shell.job(), SIGCONT), 0);
+        std::string after;
+        EXPECT_TRUE(read_until(term.master, &after, std::string::npos, 10s))
+            << "ruvo did not finish within 10 s of SIGCONT";
+        EXPECT_EQ(shell.next(a_moment), (job_shell::event{'E', 0}));
+        const std::size_t line = before.empty() ? 0 : all.rfind('\n', before.size() - 1) + 1;
+        const std::string want = "\033[m\n" + all.substr(line);
+        EXPECT_TRUE(after == want)
+            << "after the stop, the output begins with\n  " << printable(after.substr(0, 120))
+            << "\nand not with\n  " << printable(want.substr(0, 120));
+    }
+}
+
 // Signals sent by a script or a supervisor to a run whose terminal is
 // stopped (Ctrl-S), so that the handler waits for room for a while: a
 // SIGCONT after a SIGTSTP leaves ruvo running, however many SIGTSTPs came
@@ -676,6 +741,103 @@ TEST(alarms_are_the_users, WithSIGALRMBlockedASignalStillEndsAStuckRun)
     ASSERT_TRUE(waiting_in_a_write(term, pid));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + SIGTERM) << "ruvo did not die within 1 s of SIGTERM";
+}
+
+// An ending signal on a stopped terminal (Ctrl-S), so that its handler
+// waits for room, then a SIGALRM while it waits: the run still ends by the
+// signal that ended it, as a program without a handler ends at once.
+TEST(alarms_are_the_users, AnAlarmDuringTheResetDoesNotChangeWhatEndedTheRun)
+{
+    for (const int sig : {SIGINT, SIGTERM}) {
+        for (int run = 0; run < 5; ++run) {
+            SCOPED_TRACE("signal " + std::to_string(sig) + ", run " + std::to_string(run + 1) +
+                         " of 5");
+            pty term;
+            ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+            ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+            const int zero = open_zero();
+            const pid_t pid = start_ruvo({}, zero, term.slave);
+            term.close_slave();
+            close(zero);
+            ASSERT_TRUE(waiting_in_a_write(term, pid));
+            ASSERT_EQ(kill(pid, sig), 0);
+            ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll}, the_rest))
+                << "ruvo's handler did not wait for room within 5 s";
+            ASSERT_EQ(kill(pid, SIGALRM), 0);
+            EXPECT_EQ(wait_status(pid, 2s), 128 + sig);
+        }
+    }
+}
+
+// The SIGALRM of a timer that the parent set with SIGALRM blocked is
+// pending when ruvo is stopped and continued, and stays pending and
+// blocked: ruvo never takes it.
+TEST(alarms_are_the_users, APendingBlockedAlarmStaysPendingThroughAStop)
+{
+    const unsigned long long alarm_bit = 1ULL << (SIGALRM - 1);
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        int input[2];
+        ASSERT_EQ(pipe_for_ruvo(input), 0);
+        start_options how;
+        how.block_alarm = true;
+        how.alarm = 1;
+        const job_shell shell(term, {}, true, input[0], how);
+        term.close_slave();
+        close(input[0]);
+        const pid_t pid = shell.job();
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while ((proc_field(pid, "status", "ShdPnd", true) & alarm_bit) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_NE(proc_field(pid, "status", "ShdPnd", true) & alarm_bit, 0U)
+            << "the blocked alarm set for 1 s was not pending after 3 s";
+        ASSERT_EQ(kill(pid, SIGTSTP), 0);
+        ASSERT_EQ(shell.next(the_rest), (job_shell::event{'S', SIGTSTP}))
+            << "ruvo did not stop within 5 s";
+        ASSERT_EQ(kill(pid, SIGCONT), 0);
+        (void)drain(term.master, 50ms);
+        ASSERT_TRUE(blocked_in(pid, {SYS_read}, the_rest))
+            << "ruvo did not wait for input again within 5 s of SIGCONT";
+        EXPECT_NE(proc_field(pid, "status", "ShdPnd", true) & alarm_bit, 0U)
+            << "the pending SIGALRM is gone";
+        EXPECT_NE(proc_field(pid, "status", "SigBlk", true) & alarm_bit, 0U)
+            << "SIGALRM is no longer blocked";
+        close(input[1]);
+        EXPECT_EQ(shell.next(the_rest), (job_shell::event{'E', 0}))
+            << "ruvo did not end within 5 s of the end of its input";
+    }
+}
+
+// An alarm set before exec that falls due while the stop handler waits
+// for room on a stopped terminal (Ctrl-S) ends the run when it falls due,
+// as it ends a stopped program.
+TEST(alarms_are_the_users, AnAlarmDueDuringTheResetGoesOffOnTime)
+{
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 3");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+        start_options how;
+        how.alarm = 1;
+        const auto started = std::chrono::steady_clock::now();
+        const job_shell shell(term, {"/dev/zero"}, true, -1, how);
+        term.close_slave();
+        ASSERT_TRUE(waiting_in_a_write(term, shell.job()));
+        // 30 ms before the alarm, so that it falls due inside the
+        // handler's 100 ms wait for room.
+        std::this_thread::sleep_until(started + 970ms);
+        ASSERT_EQ(kill(shell.job(), SIGTSTP), 0);
+        const job_shell::event end = shell.next(3s);
+        const auto lasted = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        EXPECT_EQ(end, (job_shell::event{'K', SIGALRM}))
+            << "ruvo was not ended by its alarm within 3 s";
+        EXPECT_LE(lasted.count(), 1040) << "the alarm went off late";
+    }
 }
 
 // A background job whose output the terminal stops (tostop) is stopped by
