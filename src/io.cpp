@@ -35,14 +35,10 @@ void wait_until_ready(int fd, short events)
     (void)poll(&p, 1, -1);
 }
 
-// The stops that the writer has made up for, and whether the last text
-// written ended a line.
-std::sig_atomic_t stops_made_up = 0;
-bool wrote_a_line_end = true;
-
 // One write(2) of up to n > 0 bytes: how many went.  A descriptor left
-// non-blocking is waited for; a write error ends the program.
-std::size_t write_some(int fd, const char* text, std::size_t n)
+// non-blocking is waited for; a write error ends the program with a
+// message that names the descriptor by `name`.
+std::size_t write_some(int fd, const char* name, const char* text, std::size_t n)
 {
     const ssize_t wrote = write(fd, text, n);
     if (wrote >= 0)
@@ -50,7 +46,7 @@ std::size_t write_some(int fd, const char* text, std::size_t n)
     if (left_non_blocking())
         wait_until_ready(fd, POLLOUT);
     else if (errno != EINTR)
-        err(1, "stdout");
+        err(1, "%s", name);
     return 0;
 }
 
@@ -62,38 +58,14 @@ std::size_t write_some(int fd, const char* text, std::size_t n)
 // line follows unless the terminal is known to hold everything up to the
 // start of a line: it keeps queued output (noflsh) and the text was cut
 // there.
-void make_up_for_stop(int fd, bool at_line_start)
+void make_up_for_stop(int fd, const char* name, bool at_line_start)
 {
     termios mode{};
     const bool kept = tcgetattr(fd, &mode) == 0 && (mode.c_lflag & NOFLSH) != 0;
     constexpr char reset_and_newline[] = "\033[m\n";
     const std::size_t n = sizeof reset_and_newline - (kept && at_line_start ? 2 : 1);
     for (std::size_t sent = 0; sent < n;)
-        sent += write_some(fd, reset_and_newline + sent, n - sent);
-}
-
-// Writes all n bytes of text to fd, however many calls it takes.  When a
-// stop came since the last write, the text goes on from the start of the
-// line that the stop cut, on a line of its own (see make_up_for_stop);
-// with no text, as at the end of the run, the reset is still made whole.
-void write_all(int fd, const char* text, std::size_t n)
-{
-    const char* const start = text;
-    const char* const end = text + n;
-    for (;;) {
-        if (stops_made_up != output_stops) {
-            stops_made_up = output_stops;
-            const auto cut = static_cast<std::size_t>(text - start);
-            const std::size_t from = resume_point(start, cut);
-            make_up_for_stop(fd, from == cut && (cut != 0 || wrote_a_line_end));
-            text = start + from;
-        }
-        if (text == end)
-            break;
-        text += write_some(fd, text, static_cast<std::size_t>(end - text));
-    }
-    if (n != 0)
-        wrote_a_line_end = end[-1] == '\n';
+        sent += write_some(fd, name, reset_and_newline + sent, n - sent);
 }
 
 // True for inputs whose next bytes may be a long time coming (pipes,
@@ -152,7 +124,7 @@ unsigned char input_block[block_size];
 
 // At namespace scope, not in the function: a function-local static would
 // need the C++ runtime's guard functions and so the C++ library itself.
-text_out stdout_text(STDOUT_FILENO);
+text_out stdout_text(STDOUT_FILENO, "stdout");
 
 // True when the input, just sought to a start above 0, has nothing
 // there.  Many pseudo-files (most of /proc/sys, tracefs) take the seek but
@@ -173,11 +145,37 @@ bool ends_at_once(input& in)
 
 } // namespace
 
+// The text buffer is left uninitialised: only what is written to it is
+// ever read, and untouched pages cost no memory.
+// cppcheck-suppress uninitMemberVar
+text_out::text_out(int fd, const char* name) : fd_(fd), name_(name), stops_made_up_(output_stops) {}
+
+void text_out::write_all(const char* text, std::size_t n)
+{
+    const char* const start = text;
+    const char* const end = text + n;
+    for (;;) {
+        const int stops = output_stops;
+        if (stops_made_up_ != stops) {
+            stops_made_up_ = stops;
+            const auto cut = static_cast<std::size_t>(text - start);
+            const std::size_t from = resume_point(start, cut);
+            make_up_for_stop(fd_, name_, from == cut && (cut != 0 || wrote_a_line_end_));
+            text = start + from;
+        }
+        if (text == end)
+            break;
+        text += write_some(fd_, name_, text, static_cast<std::size_t>(end - text));
+    }
+    if (n != 0)
+        wrote_a_line_end_ = end[-1] == '\n';
+}
+
 void text_out::put(const char* text, std::size_t n)
 {
     if (n >= capacity) {
         flush();
-        write_all(fd_, text, n);
+        write_all(text, n);
         return;
     }
     std::memcpy(room(n), text, n);
@@ -195,7 +193,7 @@ void text_out::flush()
 {
     const std::size_t n = fill_;
     fill_ = 0;
-    write_all(fd_, text_, n);
+    write_all(text_, n);
 }
 
 text_out& standard_output()

@@ -25,10 +25,8 @@ class text_out {
     static constexpr std::size_t max_room = std::size_t{64} * 1024;
     static constexpr std::size_t capacity = batch_size + max_room;
 
-    // The text buffer is left uninitialised: only what is written to it is
-    // ever read, and untouched pages cost no memory.
-    // cppcheck-suppress uninitMemberVar
-    explicit text_out(int fd) : fd_(fd) {}
+    // `name` is what a message about a failed write calls the descriptor.
+    text_out(int fd, const char* name);
     text_out(const text_out&) = delete;
     text_out& operator=(const text_out&) = delete;
 
@@ -41,12 +39,21 @@ class text_out {
     void advance(std::size_t n) { fill_ += n; }
 
     // Writes out the whole batch.  A write error ends the program with
-    // "stdout: <error>".
+    // "<name>: <error>".
     void flush();
 
   private:
+    // Writes all n bytes of text, however many calls it takes.  When a
+    // stop (Ctrl-Z) came since the last write, the text goes on from the
+    // start of the line that the stop cut, on a line of its own; with no
+    // text, as at the end of the run, the reset is still made whole.
+    void write_all(const char* text, std::size_t n);
+
     int fd_;
+    const char* name_;
     std::size_t fill_ = 0;
+    int stops_made_up_;            // the stops written around so far
+    bool wrote_a_line_end_ = true; // the last text written ended a line
     char text_[capacity];
 };
 

@@ -104,7 +104,7 @@ inline std::string dump_to_string(int in)
 {
     std::FILE* f = std::tmpfile();
     {
-        auto out = std::make_unique<text_out>(fileno(f));
+        auto out = std::make_unique<text_out>(fileno(f), "output");
         dump_stream(in, "input", *out);
     }
     std::string text(static_cast<std::size_t>(lseek(fileno(f), 0, SEEK_END)), '\0');

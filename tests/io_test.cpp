@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,11 +16,14 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dump_fixture.hpp"
 #include "io.hpp"
 #include "render.hpp"
+#include "short_writes.hpp"
 #include "support.hpp"
+#include "terminal.hpp"
 
 namespace ruvo {
 namespace {
@@ -116,7 +121,7 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
             if (out < 0 || mem < 0)
                 std::exit(3);
             settings.range_start = static_cast<std::int64_t>(where);
-            auto text = std::make_unique<text_out>(out);
+            auto text = std::make_unique<text_out>(out, "output");
             dump_stream(mem, "memory", *text);
         },
         ::testing::ExitedWithCode(1), message);
@@ -143,7 +148,7 @@ TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
             const int closed = dup(out);
             if (out < 0 || closed < 0 || close(closed) != 0)
                 std::exit(3);
-            auto text = std::make_unique<text_out>(out);
+            auto text = std::make_unique<text_out>(out, "output");
             text->put("drawn before\n", 13);
             dump_stream(closed, "unreadable", *text);
         },
@@ -198,7 +203,7 @@ TEST_F(dump_fixture, WriteErrorEndsTheDump)
     EXPECT_EXIT(
         {
             alarm(5); // a dump that never ends fails the test, not the run
-            auto full = std::make_unique<text_out>(open("/dev/full", O_WRONLY));
+            auto full = std::make_unique<text_out>(open("/dev/full", O_WRONLY), "stdout");
             dump_stream(seekable(test::random_bytes(100000, 3)), "input", *full);
         },
         ::testing::ExitedWithCode(1),
@@ -211,7 +216,7 @@ TEST_F(dump_fixture, WriteErrorEndsTheDump)
 TEST(TextOut, AHugeTextAfterAPartBatchKeepsTheOrder)
 {
     const temp_file file;
-    auto out = std::make_unique<text_out>(file.fd());
+    auto out = std::make_unique<text_out>(file.fd(), "output");
     const std::string before(1000, 'a');
     const std::string huge(text_out::capacity + 5, 'b');
     const std::string after = "c\n";
@@ -220,6 +225,140 @@ TEST(TextOut, AHugeTextAfterAPartBatchKeepsTheOrder)
     out->put(after.data(), after.size());
     out->flush();
     EXPECT_TRUE(read_file(file.path()) == before + huge + after) << "the text came out of order";
+}
+
+// The writer's side of a stop (Ctrl-Z), on a terminal that keeps its
+// queued output (noflsh) or one with default settings: a stop noted
+// between two writes, inside a write, at a line's start, at the very end;
+// a terminal that takes three or four bytes a write, so that the cut
+// falls inside a line and the reset itself goes in pieces.
+struct stop_step {
+    bool stop_first;  // a stop is noted before this text is written
+    const char* text; // put and flushed; "" flushes nothing
+};
+
+struct stop_case {
+    const char* name;
+    bool noflsh;
+    std::size_t most; // bytes a write takes at most, 0: any
+    int stop_after;   // a stop after this write, 0: none
+    std::vector<stop_step> steps;
+    const char* want;
+};
+
+// A pseudo-terminal whose slave shows the bytes as they were written.
+struct raw_pty {
+    int master = -1;
+    int slave = -1;
+    explicit raw_pty(bool noflsh)
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        const char* name = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
+                               ? ptsname(master)
+                               : nullptr;
+        slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY) : -1;
+        termios mode{};
+        if (slave < 0 || tcgetattr(slave, &mode) != 0)
+            return;
+        mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        if (noflsh)
+            mode.c_lflag |= NOFLSH;
+        else
+            mode.c_lflag &= ~static_cast<tcflag_t>(NOFLSH);
+        (void)tcsetattr(slave, TCSANOW, &mode);
+    }
+    ~raw_pty()
+    {
+        close(slave);
+        close(master);
+    }
+    raw_pty(const raw_pty&) = delete;
+    raw_pty& operator=(const raw_pty&) = delete;
+
+    // What the master has, once it holds `size` bytes or 2 s have passed,
+    // and whatever more comes within 50 ms.
+    std::string read_back(std::size_t size) const
+    {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            const bool enough = got.size() >= size;
+            if (!enough && std::chrono::steady_clock::now() >= deadline)
+                return got;
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, enough ? 50 : 10) != 1) {
+                if (enough)
+                    return got;
+                continue;
+            }
+            char buf[256];
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n <= 0)
+                return got;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+};
+
+TEST(TextOutAfterAStop, GoesOnFromTheCutLineOnALineOfItsOwn)
+{
+    const stop_case cases[] = {
+        {"between writes, after a line",
+         false,
+         0,
+         0,
+         {{false, "ab\n"}, {true, "cd\n"}},
+         "ab\n\033[m\ncd\n"},
+        {"between writes, after a line, noflsh",
+         true,
+         0,
+         0,
+         {{false, "ab\n"}, {true, "cd\n"}},
+         "ab\n\033[mcd\n"},
+        {"between writes, inside a line, noflsh",
+         true,
+         0,
+         0,
+         {{false, "ab"}, {true, "cd\n"}},
+         "ab\033[m\ncd\n"},
+        {"inside a write, inside a line",
+         false,
+         4,
+         1,
+         {{false, "ab\ncdef\n"}},
+         "ab\nc\033[m\ncdef\n"},
+        {"inside a write, at a line's start, noflsh",
+         true,
+         3,
+         1,
+         {{false, "ab\ncd\n"}},
+         "ab\n\033[mcd\n"},
+        {"inside a write, the reset in pieces",
+         false,
+         3,
+         1,
+         {{false, "abc\ndef\n"}},
+         "abc\033[m\nabc\ndef\n"},
+        {"at the very end", false, 0, 0, {{false, "ab\n"}, {true, ""}}, "ab\n\033[m\n"},
+        {"at the very end, noflsh", true, 0, 0, {{false, "ab\n"}, {true, ""}}, "ab\n\033[m"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const raw_pty term(c.noflsh);
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        {
+            auto out = std::make_unique<text_out>(term.slave, "terminal");
+            writes_to = {term.slave, c.most, c.stop_after, 0};
+            for (const auto& step : c.steps) {
+                if (step.stop_first)
+                    output_stops = output_stops + 1;
+                out->put(step.text, std::strlen(step.text));
+                out->flush();
+            }
+            writes_to = {};
+        }
+        EXPECT_EQ(printable(term.read_back(std::strlen(c.want))), printable(c.want));
+    }
 }
 
 } // namespace
