@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "e2e.hpp"
@@ -269,6 +270,36 @@ TEST(pseudo_files, ARangeFromPastTheStartShowsTheirBytes)
     }
 }
 
+// A pseudo-file of more than a block whose bytes come only from offset 0,
+// with a range that starts inside a chunk: the bytes kept from the skip
+// do not fill whole chunks to the end of the input block, and the rest
+// of them moves to its front when a chunk would run past its end.
+TEST(pseudo_files, ALargeOneFromInsideAChunkShowsItsBytes)
+{
+#if !defined(__linux__) && !defined(__FreeBSD__)
+    GTEST_SKIP() << "not run: no LD_PRELOAD on this system";
+#endif
+    if (binary_under_test() != RUVO_BINARY)
+        GTEST_SKIP() << "not run: preloading needs the program built with the tests";
+    const bytes data = random_bytes(200000, 19);
+    const scratch dir({{"f", data}});
+    start_options how;
+    how.env = {std::string("LD_PRELOAD=") + RUVO_FAULTS, "RUVO_TEST_PSEUDO_FILE=1",
+               "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"};
+    for (const auto& [range, from, to] :
+         {std::tuple<const char*, std::size_t, std::size_t>{"100-", 100, data.size()},
+          {"1000-150000", 1000, 150000}}) {
+        SCOPED_TRACE(std::string("-r ") + range);
+        const run_result r = run_ruvo({"-r", range, dir.dir() + "/f"}, how);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string want = reference_dump(
+            bytes(data.begin() + static_cast<long>(from), data.begin() + static_cast<long>(to)),
+            from, 64, default_palette);
+        EXPECT_TRUE(r.out == want)
+            << r.out.size() << " bytes of output, " << want.size() << " expected";
+    }
+}
+
 // A regular file that cannot seek is a stream: ruvo skips to the start
 // of the range by reading, and from offset 0 it just reads.  Only EINVAL
 // at a start past 0 means a place that the file cannot hold.
@@ -320,6 +351,54 @@ TEST(unseekable_file, IsReadLikeAStream)
         EXPECT_TRUE(shown == c.out)
             << shown.size() << " bytes of output, " << c.out.size() << " expected";
     }
+}
+
+// What a dump costs, as the system counts it for the process: the bytes
+// it read and the writes it made.  The output would be right either way;
+// a dump that read a whole file for a range past its end, or wrote a
+// piece at a time, would not be.
+struct dump_cost {
+    unsigned long long read = 0;   // rchar
+    unsigned long long writes = 0; // syscw
+    unsigned long long wrote = 0;  // wchar
+};
+
+dump_cost cost_of(const std::vector<std::string>& args, int status_wanted)
+{
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t pid = start_ruvo(args, null, null);
+    close(null);
+    dump_cost c;
+    if (ended_unreaped(pid, 20s)) {
+        c.read = proc_field(pid, "io", "rchar");
+        c.writes = proc_field(pid, "io", "syscw");
+        c.wrote = proc_field(pid, "io", "wchar");
+    } else {
+        ADD_FAILURE() << "ruvo did not finish within 20 s";
+    }
+    EXPECT_EQ(wait_status(pid, 1s), status_wanted);
+    return c;
+}
+
+TEST(what_a_dump_costs, ARangePastTheEndOfALargeFileReadsNothing)
+{
+    const scratch dir({});
+    const std::string path = dir.dir() + "/sparse";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 256LL << 20), 0) << "no sparse file of 256 MiB here";
+    close(fd);
+    const dump_cost c = cost_of({"-r", "300000000-", path}, 0);
+    EXPECT_LT(c.read, 64U * 1024) << "bytes read for a range past the end of a 256 MiB file";
+}
+
+TEST(what_a_dump_costs, OneMebibyteGoesOutInLargeWrites)
+{
+    const scratch dir({{"data", random_bytes(1 << 20, 77)}});
+    const dump_cost c = cost_of({dir.dir() + "/data"}, 0);
+    ASSERT_GT(c.writes, 0U);
+    EXPECT_GE(c.wrote / c.writes, 200U * 1024)
+        << c.writes << " writes for " << c.wrote << " bytes of output";
 }
 
 } // namespace
