@@ -49,6 +49,8 @@ SKIPS = [  # (pattern in the command, reason)
      "builds, installs, packages or uninstalls: run by the test readme_steps"),
 ]
 TOOLS = {"xxd": "xxd", "mandoc": "mandoc"}  # tool: Debian package
+# Seconds an example may take: each dumps a few kilobytes at most.
+EXAMPLE_LIMIT = 10
 DEFINITION = re.compile(r"^\w+\(\) *\{")
 prelude = []  # shell functions defined by the examples so far
 
@@ -217,10 +219,13 @@ def run_block(name, block, failures, counts):
             script += command + "\n"
             try:
                 r = procs.run(["sh", "-c", script], cwd=d, env=env, capture_output=True,
-                                   stdin=subprocess.DEVNULL, timeout=20)
+                              stdin=subprocess.DEVNULL, timeout=EXAMPLE_LIMIT)
             except subprocess.TimeoutExpired:
-                failures.append(f"{name}: {shown}\n  was still running after 20 s")
-                continue
+                # The examples after it run it again first: they would
+                # only wait as long again.
+                failures.append(f"{name}: {shown}\n  was still running after {EXAMPLE_LIMIT} s;"
+                                " the rest of this block was not run")
+                break
             out = r.stdout.decode("utf-8", "replace")
             err = r.stderr.decode("utf-8", "replace")
             if expected:
@@ -260,7 +265,13 @@ def range_table(path, failures, counts):
                 continue
             first = int(m.group(1)) if m.group(1) else 0
             last = len(data) - 1 if not m.group(1) or m.group(2) == "the end" else int(m.group(2))
-            r = procs.run([ruvo, "-r", rng, "file"], cwd=d, capture_output=True, timeout=20)
+            try:
+                r = procs.run([ruvo, "-r", rng, "file"], cwd=d, capture_output=True,
+                              timeout=EXAMPLE_LIMIT)
+            except subprocess.TimeoutExpired:
+                failures.append(f"README ranges: -r {rng} was still running after "
+                                f"{EXAMPLE_LIMIT} s; the other ranges were not run")
+                break
             wrong = dump_reader.compare(r.stdout.decode("utf-8", "replace"), 64,
                                         dump_reader.default_palette(source),
                                         [(None, {at: data[at] for at in range(first, last + 1)})])
@@ -297,11 +308,18 @@ def main():
     failures, counts = [], {"ran": 0, "skipped": 0}
     readme = readme_blocks(os.path.join(source, "README.md"))
     man = man_blocks(os.path.join(source, "docs", "ruvo.1"))
-    for i, block in enumerate(readme):
-        run_block(f"README example {i + 1}", block, failures, counts)
-    for i, block in enumerate(man):
-        run_block(f"manual example {i + 1}", block, failures, counts)
-    range_table(os.path.join(source, "README.md"), failures, counts)
+    # Once an example has hung, the rest are not run: each would only wait
+    # as long again, and the whole test would outlive its own deadline.
+    steps = [(run_block, f"README example {i + 1}", block) for i, block in enumerate(readme)]
+    steps += [(run_block, f"manual example {i + 1}", block) for i, block in enumerate(man)]
+    steps.append((range_table, "README ranges", os.path.join(source, "README.md")))
+    for step, name, what in steps:
+        if any("still running" in f for f in failures):
+            failures.append(f"{name}: not run, since an earlier example hung")
+        elif step is range_table:
+            step(what, failures, counts)
+        else:
+            step(name, what, failures, counts)
     man_width(os.path.join(source, "docs", "ruvo.1"), man, failures)
     for f in failures:
         print("FAILED: " + f)
