@@ -29,7 +29,7 @@ function ruvo_palette --description 'switch ruvo\'s palette by name'
         return 1
     end
     # A palette that ruvo would refuse is refused, with ruvo's message.
-    set -l colours (sh -c '. "$1" && _ruvo_palette_colours "$2"' sh $sh_version $file | string collect)
+    set -l colours (sh -c '. "$1" && _ruvo_palette_read "$2"' sh $sh_version $file | string collect)
     or return 1
     set -gx RUVO_COLORS $colours
 end

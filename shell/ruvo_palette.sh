@@ -78,7 +78,7 @@ _ruvo_palette_list() {
             _ruvo_palette_mark=' '
             [ -n "${RUVO_COLORS+set}" ] || _ruvo_palette_mark='*'
             printf '%s %s (built in)\n' "$_ruvo_palette_mark" default
-            printf "$_ruvo_palette_bytes" | (unset RUVO_COLORS; "$_ruvo_palette_bin" -w 64)
+            printf "$_ruvo_palette_bytes" | (unset -v RUVO_COLORS; "$_ruvo_palette_bin" -w 64)
         else
             _ruvo_palette_path=$(_ruvo_palette_file "$_ruvo_palette_name") || continue
             _ruvo_palette_colours=$(cat "$_ruvo_palette_path")
@@ -94,7 +94,7 @@ _ruvo_palette_list() {
 
 # The colours of the palette in file $1, as ruvo takes them; with ruvo's
 # own message and status 1 where ruvo would refuse them.
-_ruvo_palette_colours() {
+_ruvo_palette_read() {
     _ruvo_palette_colours=$(cat "$1") || return 1
     _ruvo_palette_bin=$(_ruvo_palette_program) &&
         RUVO_COLORS=$_ruvo_palette_colours "$_ruvo_palette_bin" </dev/null || return 1
@@ -111,7 +111,7 @@ _ruvo_palette_switch() {
         return
     fi
     if [ "$1" = default ]; then
-        unset RUVO_COLORS
+        unset -v RUVO_COLORS
         return 0
     fi
     _ruvo_palette_path=$(_ruvo_palette_file "$1")
@@ -119,7 +119,7 @@ _ruvo_palette_switch() {
         echo "ruvo_palette: no palette named $1" >&2
         return 1
     fi
-    _ruvo_palette_colours=$(_ruvo_palette_colours "$_ruvo_palette_path") || return 1
+    _ruvo_palette_colours=$(_ruvo_palette_read "$_ruvo_palette_path") || return 1
     RUVO_COLORS=$_ruvo_palette_colours
     export RUVO_COLORS
 }
@@ -128,7 +128,7 @@ ruvo_palette() {
     _ruvo_palette_switch "$@"
     set -- $?
     # Leave nothing of ours behind in the user's shell.
-    unset _ruvo_palette_rest _ruvo_palette_at _ruvo_palette_bin _ruvo_palette_dir \
+    unset -v _ruvo_palette_rest _ruvo_palette_at _ruvo_palette_bin _ruvo_palette_dir \
         _ruvo_palette_bytes _ruvo_palette_i _ruvo_palette_name _ruvo_palette_mark \
         _ruvo_palette_path _ruvo_palette_colours
     return "$1"

@@ -289,6 +289,63 @@ def switcher_cases():
             expect(f"{shell}: variables left by ruvo_palette", out, "")
 
 
+def readme_sequences():
+    """The switches of each example of the README, in order: the words
+    after `$ ruvo_palette` in each indented block."""
+    sequences, current = [], []
+    for line in open(os.path.join(source, "README.md"), encoding="utf-8"):
+        m = re.match(r"^    \$ ruvo_palette(?: (\S+))?\s*$", line)
+        if m and m.group(1):
+            current.append(m.group(1))
+        elif not line.startswith("    ") and current:
+            sequences.append(current)
+            current = []
+    if current:
+        sequences.append(current)
+    return sequences
+
+
+def sequence_cases():
+    """Every switch sequence of the README, and one that sets no palette
+    between two that do, each run twice over in one shell: after each
+    switch, its status and the palette in use are those the switches so
+    far make."""
+    sequences = readme_sequences()
+    if not sequences:
+        failures.append("switch sequences: the README has no example of ruvo_palette")
+    sequences.append(["gray", "default", "gray", "no-such", "viridis", "default", "default"])
+    names = set(os.listdir(palettes_dir))
+    for shell, (exe, prelude, show) in SWITCH.items():
+        if not needs(exe, shell):
+            continue
+        sep = "; " if shell == "fish" else "\n"
+        status = "$status" if shell == "fish" else "$?"
+        for sequence in sequences:
+            calls = sequence * 2
+            script = prelude + "".join(
+                f"ruvo_palette {name} 2>/dev/null{sep}echo \"@@{status}\"{sep}{show}{sep}"
+                for name in calls)
+            out = run(f"{shell}: switches {' '.join(calls)}", [exe, "-c", script])
+            if out is None:
+                continue
+            got = out.split("@@")[1:]
+            colours = "unset"
+            for i, name in enumerate(calls):
+                if name == "default":
+                    colours, code = "unset", 0
+                elif name in names:
+                    colours = open(os.path.join(palettes_dir, name)).read().rstrip("\n")
+                    code = 0
+                else:
+                    code = 1
+                want = f"{code}\n{colours}"
+                if i >= len(got) or got[i] != want:
+                    shown = got[i][:40] if i < len(got) else "nothing"
+                    failures.append(f"{shell}: switches {' '.join(calls)}: after switch {i + 1}"
+                                    f" ({name}) it shows {shown!r}, not {want[:40]!r}")
+                    break
+
+
 def listing_cases():
     """The list: every palette, each with a swatch that ruvo drew in it,
     the one in use marked; lines of at most 80 columns."""
@@ -333,6 +390,7 @@ def main():
     fish_cases()
     zsh_cases()
     switcher_cases()
+    sequence_cases()
     listing_cases()
 
 
