@@ -7,7 +7,8 @@
 #
 #   prefix          bash               zsh                          fish
 #   /usr (package)  share/bash-...     share/zsh/vendor-completions share/fish/vendor_*.d
-#   /usr/local      share/bash-...     share/zsh/site-functions     fish's own vendor folders
+#   /usr/local      share/bash-...     share/zsh/site-functions     fish's own vendor folders,
+#                                                                  else share/fish/vendor_*.d
 #   anything else   share/bash-...     share/zsh/site-functions     share/fish/vendor_*.d
 #
 # bash-completion looks under every folder of XDG_DATA_DIRS, by default
@@ -16,12 +17,59 @@
 # /usr/local/share/zsh/site-functions; for ~/.local zsh has no folder of
 # its own, and the README gives the line to add.  fish, with XDG_DATA_DIRS
 # unset, looks only in its own vendor folders (pkg-config's completionsdir
-# and functionsdir) and ~/.local/share/fish, so for the default prefix,
-# the one install that is meant for the whole system, the fish files go to
-# fish's own folders, outside the prefix, and are recorded like the rest
-# for the uninstall.  Any other prefix (/opt/ruvo, a scratch root) keeps
+# and functionsdir, or what fish itself says) and ~/.local/share/fish, so
+# for the default prefix, the one install that is meant for the whole
+# system, the fish files go to fish's own folders, outside the prefix on
+# Debian (/usr/share/fish), inside it on FreeBSD (/usr/local/share/fish),
+# and are recorded like the rest for the uninstall.  Where the system
+# says nothing (no pkg-config, no fish), they stay inside the prefix.  Any other prefix (/opt/ruvo, a scratch root) keeps
 # them inside, where a fish started with that prefix in XDG_DATA_DIRS
 # finds them.
+# Where the fish of this system looks for vendors' completions and
+# functions, as the system says: pkg-config's fish.pc, else fish itself
+# (its search paths, as a user with no files of their own has them).
+# Where neither says, the folders stay inside the prefix: outside it,
+# only a folder that an installed fish owns is ever written.
+function(ruvo_fish_folders completions_var functions_var)
+  find_program(ruvo_pkg_config pkg-config NO_CACHE)
+  if(ruvo_pkg_config)
+    foreach(kind completions functions)
+      execute_process(COMMAND ${ruvo_pkg_config} --variable ${kind}dir fish
+                      OUTPUT_VARIABLE dir OUTPUT_STRIP_TRAILING_WHITESPACE
+                      RESULT_VARIABLE found ERROR_QUIET)
+      if(found EQUAL 0 AND IS_ABSOLUTE "${dir}")
+        set(${kind} "${dir}")
+      endif()
+    endforeach()
+  endif()
+  find_program(ruvo_fish fish NO_CACHE)
+  if(ruvo_fish AND NOT (completions AND functions))
+    set(home "${ruvo_binary}/fish-home")
+    file(MAKE_DIRECTORY "${home}")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=XDG_DATA_DIRS --unset=XDG_CONFIG_HOME
+                            --unset=XDG_DATA_HOME "HOME=${home}" ${ruvo_fish} -c
+                            "string join \\n -- $fish_complete_path $fish_function_path"
+                    OUTPUT_VARIABLE paths RESULT_VARIABLE ran ERROR_QUIET TIMEOUT 20)
+    file(REMOVE_RECURSE "${home}")
+    if(ran EQUAL 0)
+      string(REPLACE "\n" ";" paths "${paths}")
+      foreach(dir IN LISTS paths)
+        if(IS_ABSOLUTE "${dir}" AND NOT dir MATCHES "^${home}")
+          if(NOT completions AND dir MATCHES "/vendor_completions\\.d$")
+            set(completions "${dir}")
+          elseif(NOT functions AND dir MATCHES "/vendor_functions\\.d$")
+            set(functions "${dir}")
+          endif()
+        endif()
+      endforeach()
+    endif()
+  endif()
+  if(completions AND functions)
+    set(${completions_var} "${completions}" PARENT_SCOPE)
+    set(${functions_var} "${functions}" PARENT_SCOPE)
+  endif()
+endfunction()
+
 set(prefix "${CMAKE_INSTALL_PREFIX}")
 set(share "${prefix}/${ruvo_datadir}")
 set(zsh_dir "${share}/zsh/site-functions")
@@ -32,20 +80,13 @@ set(fish_completions "${share}/fish/vendor_completions.d")
 set(fish_functions "${share}/fish/vendor_functions.d")
 set(fish_outside FALSE)
 if(prefix STREQUAL "/usr/local")
-  set(fish_outside TRUE)
-  set(fish_completions /usr/share/fish/vendor_completions.d)
-  set(fish_functions /usr/share/fish/vendor_functions.d)
-  find_program(ruvo_pkg_config pkg-config)
-  if(ruvo_pkg_config)
-    foreach(kind completions functions)
-      execute_process(COMMAND ${ruvo_pkg_config} --variable ${kind}dir fish
-                      OUTPUT_VARIABLE dir OUTPUT_STRIP_TRAILING_WHITESPACE
-                      RESULT_VARIABLE found ERROR_QUIET)
-      if(found EQUAL 0 AND IS_ABSOLUTE "${dir}")
-        set(fish_${kind} "${dir}")
-      endif()
-    endforeach()
-  endif()
+  ruvo_fish_folders(fish_completions fish_functions)
+  foreach(dir "${fish_completions}" "${fish_functions}")
+    string(FIND "${dir}/" "${prefix}/" at)
+    if(NOT at EQUAL 0)
+      set(fish_outside TRUE)
+    endif()
+  endforeach()
 endif()
 
 # The folders this install creates, up to the prefix (or, outside it, up

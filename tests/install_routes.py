@@ -12,6 +12,9 @@ the user's shell starts (no settings of the user's):
   - --prefix ~/.local, with a scratch HOME: the same shells (zsh with the
     one line the README gives), and a palette of the user's own that the
     install and the uninstall leave as it was and that still wins.
+  - the default prefix where fish's folders are FreeBSD's (stand-in
+    pkg-config and fish programs say so), and where neither program is
+    there: the fish files stay inside the prefix.
   - an install from a build folder that lacks files: nothing written.
   - an install over a file that a package owns: refused, nothing written
     (dpkg-query is asked; a stand-in answers here).
@@ -149,6 +152,60 @@ printf 'left=%s\\n' "$(test -e "$HOME/.local" && find "$HOME/.local" | head -3)"
         failures.append(f"{case}: the palettes to tell apart are the same")
 
 
+def fish_folders_as_the_system_says():
+    """The default prefix where fish's folders are FreeBSD's: stand-in
+    pkg-config and fish programs that say /usr/local/share/fish, one or
+    the other alone, and neither at all.  Each time the fish files go to
+    /usr/local/share/fish, inside the prefix, and nothing is written
+    outside it: not into /usr/share/fish, which no fish there owns."""
+    case = "fish's folders"
+    if os.geteuid() != 0:
+        not_run.append(f"{case}: needs root, for a private mount namespace over /usr/local")
+        return
+    bsd = "/usr/local/share/fish"
+    stand_ins = {
+        "pkg-config": f'#!/bin/sh\n[ "$3" = fish ] || exit 1\n'
+                      f'case $2 in completionsdir) echo {bsd}/vendor_completions.d ;;\n'
+                      f'functionsdir) echo {bsd}/vendor_functions.d ;; *) exit 1 ;; esac\n',
+        "fish": f'#!/bin/sh\nprintf "%s\\n" "$HOME/.config/fish/completions" /etc/fish/completions '
+                f'{bsd}/vendor_completions.d {bsd}/completions "$HOME/.config/fish/functions" '
+                f'{bsd}/vendor_functions.d {bsd}/functions\n',
+    }
+    cmake = shutil.which("cmake")
+    for tools in (("pkg-config", "fish"), ("pkg-config",), ("fish",), ()):
+        label = f"{case}, with {' and '.join(tools) or 'neither pkg-config nor fish'}"
+        where = os.path.join(work, "bin-" + "-".join(tools or ("none",)))
+        os.makedirs(where)
+        os.symlink(cmake, os.path.join(where, "cmake"))
+        for tool in tools:
+            with open(os.path.join(where, tool), "w") as f:
+                f.write(stand_ins[tool])
+            os.chmod(os.path.join(where, tool), 0o755)
+        upper, lower_work = os.path.join(where, "upper"), os.path.join(where, "overlay-work")
+        os.makedirs(upper)
+        os.makedirs(lower_work)
+        script = f'''set -e
+mount -t tmpfs tmpfs /usr/local
+mount -t overlay overlay -o lowerdir=/usr/share/fish,upperdir={upper},workdir={lower_work} /usr/share/fish
+PATH='{where}' cmake --install '{build}' >/dev/null
+printf 'completions=%s\\n' "$(ls {bsd}/vendor_completions.d | tr '\\n' ' ')"
+printf 'functions=%s\\n' "$(ls {bsd}/vendor_functions.d | tr '\\n' ' ')"
+printf 'outside=%s\\n' "$(find '{upper}' -mindepth 1 | head -3)"
+printf 'switcher=%s\\n' "$(grep -c ruvo_palette.sh {bsd}/vendor_functions.d/ruvo_palette.fish)"
+cmake --build '{build}' --target uninstall >/dev/null
+printf 'left=%s\\n' "$(find /usr/local -mindepth 1 | head -3)"
+'''
+        r = sh(label, f"unshare -m bash -c {shlex.quote(script)}")
+        if r is None or r.returncode != 0:
+            continue
+        got = dict(l.split("=", 1) for l in r.stdout.splitlines() if "=" in l)
+        want = {"completions": "ruvo.fish ruvo_palette.fish ", "functions": "ruvo_palette.fish ",
+                "outside": "", "left": ""}
+        for key, value in want.items():
+            if got.get(key) != value:
+                failures.append(f"{label}: {key} gives {got.get(key)!r}, not {value!r}")
+
+
 def incomplete_build():
     case = "an install from an incomplete build"
     half = os.path.join(work, "half")
@@ -223,6 +280,7 @@ try:
                                      "bash-completion"))):
         default_prefix()
         home_prefix()
+    fish_folders_as_the_system_says()
     incomplete_build()
     over_a_package()
     uninstall_without_rights()
