@@ -47,6 +47,8 @@ SKIPS = [  # (pattern in the command, reason)
     (r"\bless\b", "needs a terminal (a pager)"),
     (r"\bcmake\b|\bctest\b|\bcpack\b|\bapt-get\b|\bdpkg\b",
      "builds, installs, packages or uninstalls: run by the test readme_steps"),
+    (r"\bfzf\b|\bgit\b|\bpaste\b",
+     "a preview recipe, for a picker, git or two files: run by the test previews"),
 ]
 TOOLS = {"xxd": "xxd", "mandoc": "mandoc"}  # tool: Debian package
 # Seconds an example may take: each dumps a few kilobytes at most.
