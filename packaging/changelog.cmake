@@ -2,7 +2,9 @@
 #
 # ruvo_read_version(VAR): the version of the newest entry.
 # ruvo_write_debian_changelog(OUT MAINTAINER): every entry, in the format
-# dpkg and lintian read, with the date of each at noon UTC.
+# dpkg and lintian read, with the date of each at noon UTC; an entry with
+# the same date as older ones comes a minute later for each of them, since
+# each version must be newer than the one before.
 
 set(ruvo_changelog "${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${ruvo_changelog}")
@@ -17,8 +19,9 @@ function(ruvo_read_version var)
   set(${var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
 endfunction()
 
-# "Thu, 10 Dec 2026 12:00:00 +0000" for a date, as RFC 2822 has it.
-function(ruvo_rfc2822_date var year month day)
+# "Thu, 10 Dec 2026 12:00:00 +0000" for a date, as RFC 2822 has it, at
+# `minute` minutes past noon.
+function(ruvo_rfc2822_date var year month day minute)
   math(EXPR m "${month}")
   math(EXPR d "${day}")
   # Sakamoto's rule for the day of the week, 0 for Sunday.
@@ -34,10 +37,21 @@ function(ruvo_rfc2822_date var year month day)
   set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
   list(GET days ${w} wd)
   list(GET months ${i} mon)
-  set(${var} "${wd}, ${d} ${mon} ${year} 12:00:00 +0000" PARENT_SCOPE)
+  if(minute LESS 10)
+    set(minute "0${minute}")
+  endif()
+  set(${var} "${wd}, ${d} ${mon} ${year} 12:${minute}:00 +0000" PARENT_SCOPE)
 endfunction()
 
 function(ruvo_write_debian_changelog out maintainer)
+  # The date of every entry, newest first.
+  file(STRINGS "${ruvo_changelog}" headings REGEX "${ruvo_entry_heading}")
+  set(dates "")
+  foreach(heading IN LISTS headings)
+    string(REGEX REPLACE "${ruvo_entry_heading}" "\\2-\\3-\\4" date "${heading}")
+    list(APPEND dates "${date}")
+  endforeach()
+  set(index 0)
   file(STRINGS "${ruvo_changelog}" lines)
   set(text "")
   set(entry "")
@@ -45,8 +59,22 @@ function(ruvo_write_debian_changelog out maintainer)
   foreach(line IN LISTS lines)
     if(line MATCHES "${ruvo_entry_heading}")
       string(APPEND text "${entry}${footer}")
-      ruvo_rfc2822_date(date ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
-      set(entry "ruvo (${CMAKE_MATCH_1}) unstable; urgency=medium\n\n")
+      set(version "${CMAKE_MATCH_1}")
+      set(ymd "${CMAKE_MATCH_2}-${CMAKE_MATCH_3}-${CMAKE_MATCH_4}")
+      # Older entries of the same date.
+      set(same 0)
+      list(LENGTH dates count)
+      math(EXPR index "${index} + 1")
+      foreach(j RANGE ${index} ${count})
+        if(j LESS count)
+          list(GET dates ${j} other)
+          if(other STREQUAL ymd)
+            math(EXPR same "${same} + 1")
+          endif()
+        endif()
+      endforeach()
+      ruvo_rfc2822_date(date ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${same})
+      set(entry "ruvo (${version}) unstable; urgency=medium\n\n")
       set(footer "\n -- ${maintainer}  ${date}\n\n")
     elseif(entry STREQUAL "")
       continue() # the file's own heading and introduction
