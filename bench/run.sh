@@ -25,7 +25,7 @@ done
 [ -x "$ruvo" ] || { echo "bench: no ruvo at $ruvo (build it first)" >&2; exit 1; }
 
 # The limit program, built as ruvo's default build type builds ruvo.
-"${CXX:-c++}" -std=c++20 -O2 -I"$here/../src" "$here/limit.cpp" "$here/../src/palette.cpp" "$here/../src/terminal.cpp" \
+"${CXX:-c++}" -std=c++20 -O2 -I"$here/../src" "$here/limit.cpp" "$here/../src/palette.cpp" "$here/../src/visible.cpp" \
     -o "$out/limit"
 
 make_input() { # size-in-MiB file

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "render.hpp"
-#include "support.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -72,14 +72,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             c = seed;
         }
     }
-    ruvo::prepare_cells(table);
+    static ruvo::cell_strings cells;
+    ruvo::prepare_cells(table, cells);
 
     static char text[ruvo::chunk_text_max];
     std::string fast;
     for (std::size_t done = 0; done < input.size(); done += ruvo::chunk_size) {
         const std::size_t n = std::min(ruvo::chunk_size, input.size() - done);
-        fast.append(text, ruvo::render_chunk(text, input.data() + done, n, offset + done, width,
-                                             ruvo::cells));
+        fast.append(text,
+                    ruvo::render_chunk(text, input.data() + done, n, offset + done, width, cells));
     }
     if (fast != ruvo::test::reference_dump(input, offset, width, table))
         std::abort();

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "terminal.hpp"
+#include "visible.hpp"
 
 namespace {
 

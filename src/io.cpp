@@ -12,7 +12,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "terminal.hpp"
+#include "sgr.hpp"
+#include "signals.hpp"
 
 namespace ruvo {
 
@@ -62,10 +63,9 @@ void make_up_for_stop(int fd, const char* name, bool at_line_start)
 {
     termios mode{};
     const bool kept = tcgetattr(fd, &mode) == 0 && (mode.c_lflag & NOFLSH) != 0;
-    constexpr char reset_and_newline[] = "\033[m\n";
-    const std::size_t n = sizeof reset_and_newline - (kept && at_line_start ? 2 : 1);
+    const std::size_t n = reset_and_newline.size() - (kept && at_line_start ? 2 : 1);
     for (std::size_t sent = 0; sent < n;)
-        sent += write_some(fd, name, reset_and_newline + sent, n - sent);
+        sent += write_some(fd, name, reset_and_newline.data() + sent, n - sent);
 }
 
 // True for inputs whose next bytes may be a long time coming (pipes,
@@ -126,21 +126,21 @@ unsigned char input_block[block_size];
 // need the C++ runtime's guard functions and so the C++ library itself.
 text_out stdout_text(STDOUT_FILENO, "stdout");
 
-// True when the input, just sought to a start above 0, has nothing
-// there.  Many pseudo-files (most of /proc/sys, tracefs) take the seek but
-// give their bytes only to a read from offset 0; others (/proc/PID/mem)
-// read at any offset.  One byte is read to tell, and kept when it comes;
-// for a file that really is empty, the read from the start then finds
-// nothing, as cheaply.
-bool ends_at_once(input& in)
+// Reads one byte of the input, just sought to a start above 0, and keeps
+// it for the dump; returns false, with the input's state as before, when
+// the read finds the end there.  Many pseudo-files (most of /proc/sys,
+// tracefs) take the seek but give their bytes only to a read from offset
+// 0; others (/proc/PID/mem) read at any offset.  For a file that really is
+// empty, the read from the start then finds nothing, as cheaply.
+bool read_first_byte(input& in)
 {
     const std::size_t got = read_some(in, input_block, 1);
     if (got == 0 && in.error == 0) {
         in.eof = false;
-        return true;
+        return false;
     }
     in.ahead_to = got;
-    return false;
+    return true;
 }
 
 } // namespace
@@ -201,6 +201,14 @@ text_out& standard_output()
     return stdout_text;
 }
 
+std::size_t resume_point(const char* text, std::size_t cut)
+{
+    std::size_t line = cut;
+    while (line != 0 && text[line - 1] != '\n')
+        --line;
+    return line;
+}
+
 input::input(int descriptor, text_out& text)
     : fd(descriptor), out(text), may_wait(can_keep_us_waiting(descriptor))
 {
@@ -210,7 +218,7 @@ void seek_to_start(input& in, const char* name, std::int64_t start)
 {
     bool from_offset_0 = false; // a pseudo-file, read from its start
     if (lseek(in.fd, static_cast<off_t>(start), SEEK_SET) != -1) {
-        if (start == 0 || !says_it_is_empty(in.fd) || !ends_at_once(in))
+        if (start == 0 || !says_it_is_empty(in.fd) || read_first_byte(in))
             return;
         from_offset_0 = lseek(in.fd, 0, SEEK_SET) == 0;
         if (!from_offset_0)

@@ -1,7 +1,7 @@
 // Descriptors read and written in large blocks, with read(2) and write(2)
 // directly.  A descriptor that another program left non-blocking is waited
-// for as a blocking call would wait; a stop (Ctrl-Z) in the middle of a
-// write to a terminal goes on from where the terminal can take the rest.
+// for as a blocking call would wait; after a stop (Ctrl-Z), the text goes
+// on from the start of the line the stop cut: the writer's side of a stop.
 #ifndef RUVO_IO_HPP
 #define RUVO_IO_HPP
 
@@ -59,6 +59,13 @@ class text_out {
 
 // The batch for descriptor 1.
 text_out& standard_output();
+
+// Where to go on with text after a stop, when its first `cut` bytes have
+// been written: the start of the line that holds the cut.  On a terminal
+// with default settings, Ctrl-Z throws away the output still queued for
+// it, so the screen may stop anywhere before the cut; a line sent again
+// whole, on a line of its own, draws under its own label.
+std::size_t resume_point(const char* text, std::size_t cut);
 
 // One input, read directly from its descriptor, and what became of its
 // reads.  Before a read that may wait (a stream whose writer has paused),

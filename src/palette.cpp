@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "terminal.hpp"
+#include "visible.hpp"
 
 namespace ruvo {
 
@@ -34,8 +34,6 @@ const colour_table default_palette = {
     /* F_ */ 0x4c0032, 0x560039, 0x640042, 0x75004e, 0x87005a, 0x9b0067, 0xb00075, 0xc60084, 0xdd0093, 0xf500a3, 0xff0faf, 0xff28b7, 0xff43c0, 0xff5ec9, 0xff79d2, 0xffffff,
 };
 // clang-format on
-
-colour_table palette = default_palette;
 
 namespace {
 
@@ -81,7 +79,7 @@ colours_result parse_colours(char* text, colour_table& table)
     return res;
 }
 
-char* load_palette_from_env()
+char* load_palette_from_env(colour_table& palette)
 {
     const char* value = std::getenv("RUVO_COLORS");
     if (value == nullptr)

@@ -14,10 +14,6 @@ using colour_table = std::array<colour, 256>;
 
 extern const colour_table default_palette;
 
-// The table the dumper draws with.  Starts as default_palette; only the
-// start-up code replaces it, before the first input is read.
-extern colour_table palette;
-
 enum class colours_status {
     ok,        // 256 colours stored
     too_few,   // the text ran out before 256 colours (count says how many)
@@ -37,10 +33,11 @@ struct colours_result {
 // characters that strtol converts whole in base 16.
 colours_result parse_colours(char* text, colour_table& table);
 
-// Replaces `palette` from RUVO_COLORS when that is set.  Returns the heap
-// copy of the value that the tokens live in (the caller frees it), or
-// nullptr when the variable is unset.  Every failure ends the program.
-char* load_palette_from_env();
+// Replaces `palette` (the driver's, which starts as default_palette) from
+// RUVO_COLORS when that is set.  Returns the heap copy of the value that
+// the tokens live in (the caller frees it), or nullptr when the variable
+// is unset.  Every failure ends the program.
+char* load_palette_from_env(colour_table& palette);
 
 } // namespace ruvo
 

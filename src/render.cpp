@@ -1,6 +1,7 @@
 #include "render.hpp"
 
 #include <err.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,15 +9,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sgr.hpp"
+#include "visible.hpp"
+
 namespace ruvo {
 
 // On regular files no chunk ever straddles two read blocks, and a chunk's
 // text always fits the room the output batch has for it.
 static_assert(block_size % chunk_size == 0);
 static_assert(chunk_text_max <= text_out::max_room);
-
-dump_settings settings;
-cell_strings cells;
 
 namespace {
 
@@ -37,10 +38,10 @@ constexpr std::size_t max_colour = sizeof "255;255;255m\u2580" - 1;
 static_assert(max_colour <= colour_block, "every colour fits its block");
 static_assert(2 * head_size + 2 * max_colour - half_block_size == max_pair_cell);
 static_assert(lone_head_size + max_colour == max_lone_cell && max_lone_cell < max_pair_cell);
-static_assert(sizeof "\033[m\n" - 1 == line_end_size);
+static_assert(reset_and_newline.size() - 1 == line_end_size);
 
 // Copies a whole block to p and advances by `size`.
-template <std::size_t N> inline char* put(char* p, const char (&block)[N], std::size_t size)
+template <std::size_t N> inline char* copy_block(char* p, const char (&block)[N], std::size_t size)
 {
     std::memcpy(p, block, N);
     return p + size;
@@ -71,7 +72,7 @@ char* put_label(char* p, std::uint64_t offset)
 
 } // namespace
 
-void prepare_cells(const colour_table& table)
+void prepare_cells(const colour_table& table, cell_strings& cells)
 {
     for (std::size_t i = 0; i < table.size(); ++i) {
         const colour c = table[i];
@@ -116,23 +117,24 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
             std::memcpy(l_text, strings.colour[l], colour_block);
             const std::size_t u_size = strings.size[u] - half_block_size;
             const std::size_t l_size = strings.size[l];
-            p = put(p, fg_head, head_size);
-            p = put(p, u_text, u_size);
-            p = put(p, bg_head, head_size);
-            p = put(p, l_text, l_size);
+            p = copy_block(p, fg_head, head_size);
+            p = copy_block(p, u_text, u_size);
+            p = copy_block(p, bg_head, head_size);
+            p = copy_block(p, l_text, l_size);
         }
         for (; i < total; ++i) {
             const unsigned u = up[i];
-            p = put(p, lone_head, lone_head_size);
-            p = put(p, strings.colour[u], strings.size[u]);
+            p = copy_block(p, lone_head, lone_head_size);
+            p = copy_block(p, strings.colour[u], strings.size[u]);
         }
-        std::memcpy(p, "\033[m\n", line_end_size);
+        std::memcpy(p, reset_and_newline.data(), line_end_size);
         p += line_end_size;
     }
     return static_cast<std::size_t>(p - out);
 }
 
-void dump_stream(int fd, const char* name, text_out& out)
+void dump_stream(int fd, const char* name, const dump_settings& settings, const cell_strings& cells,
+                 text_out& out)
 {
     const dump_settings s = settings;
     input in(fd, out);
@@ -164,6 +166,18 @@ void dump_stream(int fd, const char* name, text_out& out)
         errno = in.error;
         err(1, "(while reading) %s", name);
     }
+}
+
+void write_header(text_out& out, const char* name, bool first)
+{
+    if (!first)
+        out.put("\n", 1);
+    constexpr auto open = join("====> ", bold);
+    constexpr auto close = join(attributes_off, " <====\n");
+    const shown_text shown(name, STDOUT_FILENO);
+    out.put(open.data(), open.size() - 1);
+    out.put(shown.c_str(), std::strlen(shown.c_str()));
+    out.put(close.data(), close.size() - 1);
 }
 
 } // namespace ruvo

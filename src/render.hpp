@@ -1,6 +1,6 @@
 // The output format and the stream dumper: reads the chosen byte range of
 // one input and draws it as lines of half-block cells, each led by the
-// offset of its first byte.
+// offset of its first byte; and the header line between inputs.
 #ifndef RUVO_RENDER_HPP
 #define RUVO_RENDER_HPP
 
@@ -16,13 +16,13 @@ namespace ruvo {
 // layout begins again every chunk_size bytes of the range.
 inline constexpr std::size_t chunk_size = 1024;
 
-// Written by option processing, read-only once the first input is opened.
+// What to draw of each input.  The driver owns them: option processing
+// fills them in, and every dump reads them.
 struct dump_settings {
     std::uint64_t width = 64;     // bytes per pixel row, at least 1
     std::int64_t range_start = 0; // first byte shown
     std::int64_t range_end = -1;  // one past the last byte, or -1 for EOF
 };
-extern dump_settings settings;
 
 // The colour part that every sequence of a palette entry ends with,
 // "R;G;Bm▀" (decimal channels, then the half block), padded to a
@@ -38,11 +38,8 @@ struct cell_strings {
     std::uint8_t size[256];
 };
 
-// Builds the sequences from a colour table.  Call once the palette is final.
-void prepare_cells(const colour_table& table);
-
-// The sequences dump_stream draws with.
-extern cell_strings cells;
+// Builds the sequences of a colour table, once the palette is final.
+void prepare_cells(const colour_table& table, cell_strings& cells);
 
 // Longest text the label, a cell and a line end can take.  A label shows
 // an offset below 2^64: 13 digits above the low 12 bits, 3 below, a blank.
@@ -64,11 +61,18 @@ std::size_t render_chunk(char* out, const unsigned char* bytes, std::size_t n, s
                          std::uint64_t width, const cell_strings& strings);
 
 // Dumps the range of `settings` from the input open on descriptor `fd` to
-// `out`.  The descriptor is read directly, in blocks of block_size bytes
-// and never past the end of the range.  `name` is what messages call the
-// input.  Seek and read errors end the program, after what was drawn has
-// been written out.
-void dump_stream(int fd, const char* name, text_out& out = standard_output());
+// `out`, in the colours of `cells`.  The descriptor is read directly, in
+// blocks of block_size bytes and never past the end of the range.  `name`
+// is what messages call the input.  Seek and read errors end the program,
+// after what was drawn has been written out.
+void dump_stream(int fd, const char* name, const dump_settings& settings, const cell_strings& cells,
+                 text_out& out = standard_output());
+
+// The header line before an input when there are several:
+// "====> name <====" with the name in bold, after an empty line for every
+// input but the first.  On a terminal the name's control characters show
+// as '?'.
+void write_header(text_out& out, const char* name, bool first);
 
 } // namespace ruvo
 

@@ -14,7 +14,9 @@
 #include <string>
 
 #include "e2e.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo::test {
 namespace {
@@ -412,26 +414,13 @@ TEST(out_of_memory, NoCopyOfTheColoursEndsTheRun)
     if (binary_under_test() != RUVO_BINARY)
         GTEST_SKIP() << "not run: preloading needs the program built with the tests";
     const scratch dir({{"three", three}});
-    int out[2];
-    int err[2];
-    ASSERT_EQ(pipe(out), 0);
-    ASSERT_EQ(pipe(err), 0);
-    for (int fd : {out[0], out[1], err[0], err[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     start_options how;
-    how.err = err[1];
     how.env = {std::string("LD_PRELOAD=") + RUVO_FAULTS, "RUVO_TEST_NO_MEMORY=strdup",
                "RUVO_COLORS=000000", "ASAN_OPTIONS=verify_asan_link_order=0"};
-    const pid_t pid = start_ruvo({dir.dir() + "/three"}, null, out[1], how);
-    close(null);
-    close(out[1]);
-    close(err[1]);
-    const std::string message = drain(err[0], std::chrono::seconds(5));
-    const std::string drawn = drain(out[0], std::chrono::seconds(5));
-    close(out[0]);
-    close(err[0]);
-    EXPECT_EQ(wait_status(pid), 1);
+    const run_result r = run_ruvo({dir.dir() + "/three"}, how);
+    const std::string& message = r.err;
+    const std::string& drawn = r.out;
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(message, "ruvo: strdup\n");
     EXPECT_EQ(drawn, "");
 }
@@ -443,21 +432,14 @@ TEST(program_name, NoArgumentsAtAllDumpsStandardInput)
     const scratch dir({{"three", three}});
     const int in = open((dir.dir() + "/three").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(in, 0);
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    fcntl(out[0], F_SETFD, FD_CLOEXEC);
-    fcntl(out[1], F_SETFD, FD_CLOEXEC);
     start_options how;
     how.no_arguments = true;
-    const pid_t pid = start_ruvo({}, in, out[1], how);
+    const run_result r = run_ruvo({}, how, std::chrono::seconds(5), in);
     close(in);
-    close(out[1]);
-    std::string text;
-    EXPECT_TRUE(read_until(out[0], &text, std::string::npos, std::chrono::seconds(5)))
+    EXPECT_TRUE(r.err.find("no end of the output") == std::string::npos)
         << "no end of standard output within 5 s";
-    close(out[0]);
-    EXPECT_EQ(wait_status(pid), 0);
-    EXPECT_EQ(printable(text), printable(dump(three)));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(printable(r.out), printable(dump(three)));
 }
 
 } // namespace

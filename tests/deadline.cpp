@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // What the unit tests of the dumper and of its input and output share:
-// a fixture that resets the settings, inputs on files and pipes, and the
-// dump of a descriptor as a string.
+// a fixture with settings and cells of its own, inputs on files and pipes,
+// and the dump of a descriptor as a string.
 #ifndef RUVO_TESTS_DUMP_FIXTURE_HPP
 #define RUVO_TESTS_DUMP_FIXTURE_HPP
 
@@ -17,17 +17,24 @@
 #include <thread>
 
 #include "render.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo::test {
 
+// Each test its own settings, the defaults at first, and the default
+// palette's cells.
 struct dump_fixture : ::testing::Test {
-    void SetUp() override
-    {
-        settings = dump_settings{};
-        prepare_cells(default_palette);
-    }
-    void TearDown() override { settings = dump_settings{}; }
+    dump_fixture() { prepare_cells(default_palette, cells); }
+
+    // What the dumper draws of descriptor `in` with these settings.
+    std::string dump_to_string(int in) const;
+    // What the dumper must draw of data for the range [start, end).
+    std::string want_range(const bytes& data, std::int64_t start, std::int64_t end) const;
+
+    dump_settings settings;
+    cell_strings cells{};
 };
 
 // A descriptor of a temporary file holding data, positioned at its start.
@@ -100,12 +107,12 @@ class fed_pipe {
     std::thread writer_;
 };
 
-inline std::string dump_to_string(int in)
+inline std::string dump_fixture::dump_to_string(int in) const
 {
     std::FILE* f = std::tmpfile();
     {
         auto out = std::make_unique<text_out>(fileno(f), "output");
-        dump_stream(in, "input", *out);
+        dump_stream(in, "input", settings, cells, *out);
     }
     std::string text(static_cast<std::size_t>(lseek(fileno(f), 0, SEEK_END)), '\0');
     if (!text.empty() &&
@@ -115,8 +122,8 @@ inline std::string dump_to_string(int in)
     return text;
 }
 
-// What the dumper must draw of data for the range [start, end).
-inline std::string want_range(const bytes& data, std::int64_t start, std::int64_t end)
+inline std::string dump_fixture::want_range(const bytes& data, std::int64_t start,
+                                            std::int64_t end) const
 {
     const auto from = std::min<std::size_t>(static_cast<std::size_t>(start), data.size());
     const auto to =

@@ -1,6 +1,7 @@
 #include "e2e.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -212,31 +213,81 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
     return pid;
 }
 
-run_result run_ruvo(const std::vector<std::string>& args, const start_options& how,
-                    std::chrono::milliseconds limit)
+int cloexec_pipe(int ends[2])
 {
-    int output[2];
-    if (pipe(output) != 0)
+    if (pipe(ends) != 0)
+        return -1;
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    return 0;
+}
+
+namespace {
+
+// Reads both descriptors to their ends, as they come, until `limit`:
+// false past it.
+bool read_both(int out, std::string* out_text, int err, std::string* err_text,
+               std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    pollfd p[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    std::string* texts[2] = {out_text, err_text};
+    while (p[0].fd >= 0 || p[1].fd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || poll(p, 2, static_cast<int>(left.count())) <= 0)
+            return false;
+        for (int k = 0; k < 2; ++k) {
+            if (p[k].fd < 0 || p[k].revents == 0)
+                continue;
+            char buf[65536];
+            const ssize_t n = read(p[k].fd, buf, sizeof buf);
+            if (n > 0)
+                texts[k]->append(buf, static_cast<std::size_t>(n));
+            else
+                p[k].fd = -1;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+run_result run_ruvo(const std::vector<std::string>& args, const start_options& how,
+                    std::chrono::milliseconds limit, int in)
+{
+    int output[2] = {-1, -1};
+    int error[2] = {-1, -1};
+    const bool own_err = how.err < 0 && !how.close_err;
+    if (cloexec_pipe(output) != 0 || (own_err && cloexec_pipe(error) != 0))
         throw std::runtime_error("no pipe for ruvo's output");
-    fcntl(output[0], F_SETFD, FD_CLOEXEC);
-    fcntl(output[1], F_SETFD, FD_CLOEXEC);
-    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int null = in < 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
+    start_options options = how;
+    if (own_err)
+        options.err = error[1];
     run_result r;
     pid_t pid = -1;
     try {
-        pid = start_ruvo(args, null, output[1], how);
+        pid = start_ruvo(args, in < 0 ? null : in, output[1], options);
     } catch (...) {
-        close(null);
-        close(output[0]);
-        close(output[1]);
+        for (int fd : {null, output[0], output[1], error[0], error[1]})
+            if (fd >= 0)
+                close(fd);
         throw;
     }
-    close(null);
-    close(output[1]);
-    if (!read_until(output[0], &r.out, std::string::npos, limit))
-        r.err = "no end of the output within " + std::to_string(limit.count()) + " ms";
+    for (int fd : {null, output[1], error[1]})
+        if (fd >= 0)
+            close(fd);
+    std::string late;
+    const bool ended = own_err ? read_both(output[0], &r.out, error[0], &r.err, limit)
+                               : read_until(output[0], &r.out, std::string::npos, limit);
+    if (!ended)
+        late = "\nno end of the output within " + std::to_string(limit.count()) + " ms";
     close(output[0]);
-    r.status = wait_status(pid, r.err.empty() ? limit : std::chrono::milliseconds(0));
+    if (error[0] >= 0)
+        close(error[0]);
+    r.status = wait_status(pid, ended ? limit : std::chrono::milliseconds(0));
+    r.err += late;
     return r;
 }
 

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo::test {
 
@@ -71,11 +73,17 @@ struct start_options {
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});
 
-// Runs the binary under test with args, standard input from /dev/null and
-// standard output into a pipe that is read to its end within `limit`:
-// what it wrote (out) and its status.  Standard error is how.err's.
+// A pipe whose ends close on exec, so that only the program they are
+// handed to keeps them: 0, or -1 with errno set.
+int cloexec_pipe(int ends[2]);
+
+// Runs the binary under test with args, standard input from `in` (else
+// /dev/null), and its standard output, and its standard error unless
+// how.err or how.close_err says otherwise, into pipes read to their ends
+// within `limit`: what it wrote and its status.  Past the limit, err ends
+// with a line that says so and the program is killed.
 run_result run_ruvo(const std::vector<std::string>& args, const start_options& how = {},
-                    std::chrono::milliseconds limit = std::chrono::seconds(5));
+                    std::chrono::milliseconds limit = std::chrono::seconds(5), int in = -1);
 
 // Whether pid (a process of this user's, or any as root) is inside one of
 // the system calls numbered `calls` (SYS_write, say) within `limit`: for a test

@@ -22,8 +22,10 @@
 #include "io.hpp"
 #include "render.hpp"
 #include "short_writes.hpp"
-#include "support.hpp"
-#include "terminal.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
+#include "signals.hpp"
 
 namespace ruvo {
 namespace {
@@ -31,10 +33,13 @@ namespace {
 // The fixture and the reference renderer.
 using namespace test;
 
+// The dumper's input and output, one suite.
+struct io_dump : dump_fixture {};
+
 // Where the input is read a block at a time, chunks that straddle two
 // reads, ranges that start or end inside a block, and inputs that end
 // exactly at a block's end must all draw as the reference does.
-TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
+TEST_F(io_dump, ReadBlocksOnFilesAndPipes)
 {
     const struct {
         std::size_t length;
@@ -80,7 +85,7 @@ TEST_F(dump_fixture, ReadBlocksOnFilesAndPipes)
 }
 
 // Every read(2) returns one byte: no chunk is ever whole before its last read.
-TEST_F(dump_fixture, PipeDeliveringOneByteAtATime)
+TEST_F(io_dump, PipeDeliveringOneByteAtATime)
 {
     const bytes data = test::random_bytes(2600, 21);
     settings.range_start = 100;
@@ -96,7 +101,7 @@ TEST_F(dump_fixture, PipeDeliveringOneByteAtATime)
 // addresses of /proc/self/mem that nothing is mapped at.  One block and
 // one page are mapped, then nothing, so the second block is cut short and
 // the read after it fails.
-TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
+TEST_F(io_dump, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
 {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     const std::size_t good = block_size + page;
@@ -122,7 +127,7 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
                 std::exit(3);
             settings.range_start = static_cast<std::int64_t>(where);
             auto text = std::make_unique<text_out>(out, "output");
-            dump_stream(mem, "memory", *text);
+            dump_stream(mem, "memory", settings, cells, *text);
         },
         ::testing::ExitedWithCode(1), message);
     munmap(area, good);
@@ -134,7 +139,7 @@ TEST_F(dump_fixture, ReadErrorInTheSecondBlockDrawsWhatCameFirst)
 // ready (a descriptor that is not open): the skip to the start fails at
 // its first read.  What was drawn before (a header line, say) is written
 // out ahead of the message.
-TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
+TEST_F(io_dump, ReadErrorWhileSkippingToTheStart)
 {
     settings.range_start = 2000;
     const temp_file file;
@@ -150,7 +155,7 @@ TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
                 std::exit(3);
             auto text = std::make_unique<text_out>(out, "output");
             text->put("drawn before\n", 13);
-            dump_stream(closed, "unreadable", *text);
+            dump_stream(closed, "unreadable", settings, cells, *text);
         },
         ::testing::ExitedWithCode(1), message);
     EXPECT_EQ(test::read_file(path), "drawn before\n");
@@ -159,7 +164,7 @@ TEST_F(dump_fixture, ReadErrorWhileSkippingToTheStart)
 // A start that the file system cannot hold: the seek is refused, and the
 // input ends there, without a byte read (reading to the start would take
 // minutes on a large sparse file).
-TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
+TEST_F(io_dump, StartBeyondTheLargestFileReadsNothing)
 {
     const temp_file file;
     const int fd = file.fd();
@@ -177,7 +182,7 @@ TEST_F(dump_fixture, StartBeyondTheLargestFileReadsNothing)
 
 // The last bytes below 2^63: no read may ask for bytes past the largest
 // offset, which the system refuses, so the last 1023 bytes are drawn.
-TEST_F(dump_fixture, TheLastBytesBelowTheLargestOffset)
+TEST_F(io_dump, TheLastBytesBelowTheLargestOffset)
 {
     constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
     std::string dir;
@@ -196,7 +201,7 @@ TEST_F(dump_fixture, TheLastBytesBelowTheLargestOffset)
                              default_palette));
 }
 
-TEST_F(dump_fixture, WriteErrorEndsTheDump)
+TEST_F(io_dump, WriteErrorEndsTheDump)
 {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "this system has no /dev/full";
@@ -204,7 +209,7 @@ TEST_F(dump_fixture, WriteErrorEndsTheDump)
         {
             alarm(5); // a dump that never ends fails the test, not the run
             auto full = std::make_unique<text_out>(open("/dev/full", O_WRONLY), "stdout");
-            dump_stream(seekable(test::random_bytes(100000, 3)), "input", *full);
+            dump_stream(seekable(test::random_bytes(100000, 3)), "input", settings, cells, *full);
         },
         ::testing::ExitedWithCode(1),
         std::string("^[^\n]*: stdout: ") + std::strerror(ENOSPC) + "\n$");
@@ -359,6 +364,51 @@ TEST(TextOutAfterAStop, GoesOnFromTheCutLineOnALineOfItsOwn)
         }
         EXPECT_EQ(printable(term.read_back(std::strlen(c.want))), printable(c.want));
     }
+}
+
+// After a stop, the text goes on from the start of the line that holds
+// the cut, wherever in it the cut fell: in a label, a cell's colours, the
+// half block's bytes, the line's end, a header, or after a byte that is
+// not UTF-8 (which must not swallow what follows it).
+TEST(ResumePoint, TheStartOfTheLineThatHoldsTheCut)
+{
+    const std::string label = "    0000 ";
+    const std::string pair = "\033[38;2;1;2;3m\033[48;2;4;5;6m\u2580";
+    const std::string lone = "\033[0m\033[38;2;7;8;9m\u2580";
+    const std::string end = "\033[m\n";
+    const std::string line = label + pair + lone + end;
+    const std::string text = line + line;
+    const std::size_t pair_at = label.size();
+    const std::size_t lone_at = pair_at + pair.size();
+    const std::size_t end_at = lone_at + lone.size();
+    const std::string header = line + "\n====> \033[1mcaf\xe9\033[m <====\n" + line;
+    const std::size_t name_at = line.size() + 1;
+    const std::size_t after_header = header.size() - line.size();
+    const struct {
+        const char* what;
+        const std::string& text;
+        std::size_t cut;
+        std::size_t from;
+    } cases[] = {
+        {"at the start", text, 0, 0},
+        {"in the label", text, 4, 0},
+        {"in the foreground of a pair", text, pair_at + 3, 0},
+        {"in the half block, after its first byte", text, lone_at - 3 + 1, 0},
+        {"in the half block, before its last byte", text, lone_at - 1, 0},
+        {"in the colour of a lone cell", text, lone_at + 10, 0},
+        {"in the line's end", text, end_at + 1, 0},
+        {"before the newline", text, end_at + 3, 0},
+        {"after the newline", text, line.size(), line.size()},
+        {"in the second line's label", text, line.size() + 1, line.size()},
+        {"in the second line's last byte", text, text.size() - 1, line.size()},
+        {"at the start of a header line", header, name_at, name_at},
+        {"in a header's bold", header, name_at + 8, name_at},
+        {"after a byte that is not UTF-8, in the reset", header, name_at + 16, name_at},
+        {"in the line after a header", header, after_header + 5, after_header},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(resume_point(c.text.c_str(), c.cut), c.from)
+            << c.what << ": cut after " << printable(c.text.substr(0, c.cut));
 }
 
 } // namespace

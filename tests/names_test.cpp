@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "e2e.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo::test {
 namespace {
@@ -54,28 +56,14 @@ seen on_a_terminal(const std::vector<std::string>& args, const std::vector<std::
 seen into_pipes(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                 const char* name = nullptr)
 {
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        throw std::runtime_error("pipe");
-    for (int fd : {out[0], out[1], err[0], err[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
-    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     start_options how;
-    how.err = err[1];
     how.env = env;
     how.name = name;
-    const pid_t pid = start_ruvo(args, null, out[1], how);
-    close(null);
-    close(out[1]);
-    close(err[1]);
+    const run_result r = run_ruvo(args, how);
     seen s;
-    // Small outputs: each fits its pipe, so one can be read after the other.
-    s.err = drain(err[0], 5s);
-    s.out = drain(out[0], 5s);
-    close(out[0]);
-    close(err[0]);
-    s.status = wait_status(pid);
+    s.out = r.out;
+    s.err = r.err;
+    s.status = r.status;
     return s;
 }
 

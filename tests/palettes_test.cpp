@@ -11,7 +11,9 @@
 
 #include "e2e.hpp"
 #include "palette.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 #ifndef RUVO_PALETTE_DIR
 #error "RUVO_PALETTE_DIR must name the palettes folder"

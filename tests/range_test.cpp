@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "cli.hpp"
+#include "range.hpp"
 
 namespace ruvo {
 namespace {

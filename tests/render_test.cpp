@@ -11,7 +11,9 @@
 
 #include "dump_fixture.hpp"
 #include "render.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo {
 namespace {
@@ -19,9 +21,12 @@ namespace {
 // The fixture and the reference renderer.
 using namespace test;
 
+// The dumper's drawing, one suite.
+struct render_dump : dump_fixture {};
+
 constexpr std::uint64_t max_width = std::numeric_limits<std::int64_t>::max();
 
-TEST_F(dump_fixture, WorkedExampleThreeBytesWidthTwo)
+TEST_F(render_dump, WorkedExampleThreeBytesWidthTwo)
 {
     settings.width = 2;
     const int in = seekable({0x00, 0xff, 0x41});
@@ -36,7 +41,7 @@ TEST_F(dump_fixture, WorkedExampleThreeBytesWidthTwo)
 // The guard of the fast path: every width class (1, powers of two, widths
 // that do not divide the chunk, wider than a chunk, the largest) and
 // lengths on both sides of every row-pair and chunk boundary.
-TEST_F(dump_fixture, MatchesReferenceAcrossWidthsAndLengths)
+TEST_F(render_dump, MatchesReferenceAcrossWidthsAndLengths)
 {
     const std::uint64_t widths[] = {1,   2,   3,    63,   64,   96,       511,
                                     512, 513, 1023, 1024, 5000, max_width};
@@ -65,7 +70,8 @@ TEST_F(dump_fixture, MatchesReferenceAcrossWidthsAndLengths)
 // one, it draws as width 1 instead of looping for ever.
 TEST(RenderChunk, WidthZeroDrawsAsWidthOne)
 {
-    prepare_cells(default_palette);
+    cell_strings cells{};
+    prepare_cells(default_palette, cells);
     static char zero[chunk_text_max];
     static char one[chunk_text_max];
     const bytes data = test::random_bytes(301, 17);
@@ -76,7 +82,8 @@ TEST(RenderChunk, WidthZeroDrawsAsWidthOne)
 
 TEST(RenderChunk, LabelsAtEveryOffsetSize)
 {
-    prepare_cells(default_palette);
+    cell_strings cells{};
+    prepare_cells(default_palette, cells);
     const struct {
         std::uint64_t offset;
         const char* label;
@@ -107,7 +114,7 @@ TEST(RenderChunk, LabelsAtEveryOffsetSize)
 
 // Ranges on a file (seek) and on a pipe (skip by reading) give the same
 // text: the bytes of the range, labelled from the start of the input.
-TEST_F(dump_fixture, RangesOnFilesAndPipes)
+TEST_F(render_dump, RangesOnFilesAndPipes)
 {
     const bytes data = test::random_bytes(3000, 11);
     const struct {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "terminal.hpp"
+#include "signals.hpp"
 
 namespace ruvo::test {
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "e2e.hpp"
-#include "support.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
 
 namespace ruvo::test {
 namespace {
@@ -252,20 +254,11 @@ TEST(pseudo_files, ARangeFromPastTheStartShowsTheirBytes)
             shown_bytes.clear();
         if (std::string(c.range) == "1+3")
             shown_bytes.resize(std::min<std::size_t>(3, shown_bytes.size()));
-        int output[2];
-        ASSERT_EQ(pipe(output), 0);
-        fcntl(output[0], F_SETFD, FD_CLOEXEC);
-        fcntl(output[1], F_SETFD, FD_CLOEXEC);
-        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        const pid_t pid = start_ruvo({"-r", c.range, c.path}, null, output[1]);
-        close(null);
-        close(output[1]);
-        std::string shown;
-        EXPECT_TRUE(read_until(output[0], &shown, std::string::npos, 5s))
+        const run_result r = run_ruvo({"-r", c.range, c.path});
+        EXPECT_TRUE(r.err.find("no end of the output") == std::string::npos)
             << "no end of the output within 5 s";
-        close(output[0]);
-        EXPECT_EQ(wait_status(pid), 0);
-        EXPECT_EQ(printable(shown),
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(printable(r.out),
                   printable(reference_dump(shown_bytes, c.from, 64, default_palette)));
     }
 }
@@ -330,26 +323,17 @@ TEST(unseekable_file, IsReadLikeAStream)
         std::vector<std::string> in_dir;
         for (const auto& a : c.args)
             in_dir.push_back(a == "f" ? dir.dir() + "/f" : a);
-        int output[2];
-        ASSERT_EQ(pipe(output), 0);
-        fcntl(output[0], F_SETFD, FD_CLOEXEC);
-        fcntl(output[1], F_SETFD, FD_CLOEXEC);
-        const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
         start_options how;
         // The sanitizers' runtime wants to come first; here it need not.
         how.env = {std::string("LD_PRELOAD=") + RUVO_FAULTS,
                    std::string("RUVO_TEST_SEEK_ERROR=") + c.error,
                    "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"};
-        const pid_t pid = start_ruvo(in_dir, null, output[1], how);
-        close(null);
-        close(output[1]);
-        std::string shown;
-        EXPECT_TRUE(read_until(output[0], &shown, std::string::npos, 5s))
+        const run_result r = run_ruvo(in_dir, how);
+        EXPECT_TRUE(r.err.find("no end of the output") == std::string::npos)
             << "no end of the output within 5 s";
-        close(output[0]);
-        EXPECT_EQ(wait_status(pid), 0);
-        EXPECT_TRUE(shown == c.out)
-            << shown.size() << " bytes of output, " << c.out.size() << " expected";
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.out == c.out)
+            << r.out.size() << " bytes of output, " << c.out.size() << " expected";
     }
 }
 

@@ -1,12 +1,14 @@
-// Text meant for a terminal: outside text with its control characters
-// neutralised, and where the text goes on after a stop cut it.
+// Outside text meant for a terminal, with its control characters
+// neutralised.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "support.hpp"
-#include "terminal.hpp"
+#include "processes.hpp"
+#include "reference.hpp"
+#include "scratch_files.hpp"
+#include "visible.hpp"
 
 namespace ruvo {
 namespace {
@@ -87,51 +89,6 @@ TEST(NeutraliseControls, UTF8BoundsAndTheirNeighbours)
         neutralise_controls(buf.data(), c.in);
         EXPECT_EQ(printable(buf.c_str()), printable(c.out)) << "from " << printable(c.in);
     }
-}
-
-// After a stop, the text goes on from the start of the line that holds
-// the cut, wherever in it the cut fell: in a label, a cell's colours, the
-// half block's bytes, the line's end, a header, or after a byte that is
-// not UTF-8 (which must not swallow what follows it).
-TEST(ResumePoint, TheStartOfTheLineThatHoldsTheCut)
-{
-    const std::string label = "    0000 ";
-    const std::string pair = "\033[38;2;1;2;3m\033[48;2;4;5;6m\u2580";
-    const std::string lone = "\033[0m\033[38;2;7;8;9m\u2580";
-    const std::string end = "\033[m\n";
-    const std::string line = label + pair + lone + end;
-    const std::string text = line + line;
-    const std::size_t pair_at = label.size();
-    const std::size_t lone_at = pair_at + pair.size();
-    const std::size_t end_at = lone_at + lone.size();
-    const std::string header = line + "\n====> \033[1mcaf\xe9\033[m <====\n" + line;
-    const std::size_t name_at = line.size() + 1;
-    const std::size_t after_header = header.size() - line.size();
-    const struct {
-        const char* what;
-        const std::string& text;
-        std::size_t cut;
-        std::size_t from;
-    } cases[] = {
-        {"at the start", text, 0, 0},
-        {"in the label", text, 4, 0},
-        {"in the foreground of a pair", text, pair_at + 3, 0},
-        {"in the half block, after its first byte", text, lone_at - 3 + 1, 0},
-        {"in the half block, before its last byte", text, lone_at - 1, 0},
-        {"in the colour of a lone cell", text, lone_at + 10, 0},
-        {"in the line's end", text, end_at + 1, 0},
-        {"before the newline", text, end_at + 3, 0},
-        {"after the newline", text, line.size(), line.size()},
-        {"in the second line's label", text, line.size() + 1, line.size()},
-        {"in the second line's last byte", text, text.size() - 1, line.size()},
-        {"at the start of a header line", header, name_at, name_at},
-        {"in a header's bold", header, name_at + 8, name_at},
-        {"after a byte that is not UTF-8, in the reset", header, name_at + 16, name_at},
-        {"in the line after a header", header, after_header + 5, after_header},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(resume_point(c.text.c_str(), c.cut), c.from)
-            << c.what << ": cut after " << printable(c.text.substr(0, c.cut));
 }
 
 } // namespace
