@@ -41,6 +41,7 @@ import tempfile
 
 import dump_reader
 import procs
+import tools
 
 SKIPS = [  # (pattern in the command, reason)
     (r"\bcurl\b", "needs the network"),
@@ -190,8 +191,8 @@ def is_dump(out):
 
 def missing_tool(command):
     for tool, package in TOOLS.items():
-        if re.search(rf"\b{tool}\b", command) and not shutil.which(tool):
-            return f"not run: {tool} is missing; install the Debian package {package}"
+        if re.search(rf"\b{tool}\b", command) and tools.missing(tool, package):
+            return tools.missing(tool, package)
     return None
 
 

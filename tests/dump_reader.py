@@ -7,6 +7,7 @@ through the palette in use, give the bytes: cell i of a line labelled a
 shows byte a + i above and byte a + width + i below.
 """
 import getopt
+import importlib.util
 import os
 import re
 
@@ -17,12 +18,13 @@ HEADER = re.compile(r"^====> \033\[1m(.*)\033\[m <====$")
 
 
 def default_palette(source):
-    """The built-in table, as the source writes it."""
-    text = open(os.path.join(source, "src", "palette.cpp"), encoding="utf-8").read()
-    table = text[text.index("default_palette = {"):text.index("};")]
-    values = [int(v, 16) for v in re.findall(r"0x([0-9a-f]{6})\b", table)]
-    assert len(values) == 256, "the default palette has 256 entries"
-    return values
+    """The built-in table, as 0xRRGGBB values: read from the source by the
+    one reader of it, palettes/generate.py's."""
+    spec = importlib.util.spec_from_file_location(
+        "generate", os.path.join(source, "palettes", "generate.py"))
+    generate = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(generate)
+    return [(r << 16) | (g << 8) | b for r, g, b in generate.default()]
 
 
 def palette_of(colours, source):

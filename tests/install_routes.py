@@ -32,6 +32,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import procs  # noqa: E402
+import tools  # noqa: E402
 
 build, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 failures = []
@@ -75,10 +76,7 @@ def shells_find_ruvo(case, out):
 
 
 def needs(tool, package):
-    if shutil.which(tool) or os.path.exists(tool):
-        return True
-    failures.append(f"not run: {tool} is missing; install the Debian package {package}")
-    return False
+    return tools.needs(tool, package, failures)
 
 
 def default_prefix():

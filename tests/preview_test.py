@@ -33,6 +33,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dump_reader  # noqa: E402
 import procs  # noqa: E402
+import tools  # noqa: E402
 
 build, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 ruvo = os.path.join(build, "ruvo")
@@ -43,10 +44,7 @@ PALETTE = dump_reader.default_palette(source)
 
 
 def needs(tool, package):
-    if shutil.which(tool):
-        return True
-    failures.append(f"not run: {tool} is missing; install the Debian package {package}")
-    return False
+    return tools.needs(tool, package, failures)
 
 
 def clean_env(**more):

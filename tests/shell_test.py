@@ -26,6 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dump_reader
 import procs  # noqa: E402
+import tools  # noqa: E402
 
 build, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 WIDTHS = ["1", "2", "4", "8", "16", "32", "64", "128", "256", "512"]
@@ -65,10 +66,7 @@ def expect(case, got, want):
 
 
 def needs(tool, package):
-    if (os.path.exists(tool) if tool.startswith("/") else shutil.which(tool)):
-        return True
-    failures.append(f"not run: {tool} is missing; install the Debian package {package}")
-    return False
+    return tools.needs(tool, package, failures)
 
 
 def palette_names():
