@@ -148,6 +148,30 @@ const stuck_case stuck[] = {
 INSTANTIATE_TEST_SUITE_P(stuck, on_a_stuck_terminal, ::testing::ValuesIn(stuck),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// On a terminal whose output is stopped, the handler waits a tenth of a
+// second for room, and not much more: the run ends by its signal then.
+TEST(stuck, TheResetIsLeftOutAfterATenthOfASecond)
+{
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1) + " of 5");
+        pty term;
+        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
+        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
+        const int zero = open_zero();
+        const pid_t pid = start_ruvo({}, zero, term.slave);
+        term.close_slave();
+        close(zero);
+        ASSERT_TRUE(waiting_in_a_write(term, pid));
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(pid, SIGTERM), 0);
+        EXPECT_EQ(wait_status(pid, 2s), 128 + SIGTERM);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - sent);
+        EXPECT_GE(took.count(), 90) << "the handler did not wait for room";
+        EXPECT_LE(took.count(), 500) << "the handler waited for room too long";
+    }
+}
+
 // A background job whose output the terminal stops (tostop) is stopped by
 // SIGTTOU at its first write.  Killed and continued, it must end by the
 // signal at once, without writing anything to the terminal on the way.
