@@ -76,14 +76,10 @@ TEST(alarms_are_the_users, AnAlarmSetBeforeExecGoesOffOnTimeThroughStops)
 TEST(alarms_are_the_users, WithSIGALRMBlockedASignalStillEndsAStuckRun)
 {
     pty term;
-    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
-    const int zero = open_zero();
     start_options how;
     how.block_alarm = true;
-    const pid_t pid = start_ruvo({}, zero, term.slave, how);
-    close(zero);
-    ASSERT_TRUE(waiting_in_a_write(term, pid));
+    pid_t pid = -1;
+    ASSERT_TRUE(stuck_in_a_write(term, &pid, true, how));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + SIGTERM) << "ruvo did not die within 1 s of SIGTERM";
 }
@@ -98,13 +94,8 @@ TEST(alarms_are_the_users, AnAlarmDuringTheResetDoesNotChangeWhatEndedTheRun)
             SCOPED_TRACE("signal " + std::to_string(sig) + ", run " + std::to_string(run + 1) +
                          " of 5");
             pty term;
-            ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-            ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
-            const int zero = open_zero();
-            const pid_t pid = start_ruvo({}, zero, term.slave);
-            term.close_slave();
-            close(zero);
-            ASSERT_TRUE(waiting_in_a_write(term, pid));
+            pid_t pid = -1;
+            ASSERT_TRUE(stuck_in_a_write(term, &pid));
             ASSERT_EQ(kill(pid, sig), 0);
             ASSERT_TRUE(blocked_in(pid, {SYS_poll, SYS_ppoll}, the_rest))
                 << "ruvo's handler did not wait for room within 5 s";

@@ -128,13 +128,8 @@ TEST_P(on_a_stuck_terminal, TheSignalEndsTheRunAtOnce)
 {
     const stuck_case& c = GetParam();
     pty term;
-    ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-    ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
-    const int zero = open_zero();
-    const pid_t pid = start_ruvo({}, zero, term.slave);
-    term.close_slave();
-    close(zero);
-    ASSERT_TRUE(waiting_in_a_write(term, pid, c.xoff));
+    pid_t pid = -1;
+    ASSERT_TRUE(stuck_in_a_write(term, &pid, c.xoff));
     ASSERT_EQ(kill(pid, c.sig), 0);
     EXPECT_EQ(wait_status(pid, 1s), 128 + c.sig) << "ruvo did not die within 1 s of the signal";
 }
@@ -155,13 +150,8 @@ TEST(stuck, TheResetIsLeftOutAfterATenthOfASecond)
     for (int run = 0; run < 5; ++run) {
         SCOPED_TRACE("run " + std::to_string(run + 1) + " of 5");
         pty term;
-        ASSERT_GE(term.slave, 0) << "no pseudo-terminal";
-        ASSERT_TRUE(set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }));
-        const int zero = open_zero();
-        const pid_t pid = start_ruvo({}, zero, term.slave);
-        term.close_slave();
-        close(zero);
-        ASSERT_TRUE(waiting_in_a_write(term, pid));
+        pid_t pid = -1;
+        ASSERT_TRUE(stuck_in_a_write(term, &pid));
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(pid, SIGTERM), 0);
         EXPECT_EQ(wait_status(pid, 2s), 128 + SIGTERM);

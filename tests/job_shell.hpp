@@ -80,6 +80,23 @@ inline ::testing::AssertionResult waiting_in_a_write(const pty& term, pid_t pid,
     return ::testing::AssertionSuccess();
 }
 
+// Starts ruvo drawing /dev/zero on `term`, a terminal whose output is
+// then stopped (Ctrl-S) or, with `xoff` false, that nobody reads, and
+// waits until ruvo waits in a write: *pid is ruvo's.
+inline ::testing::AssertionResult stuck_in_a_write(pty& term, pid_t* pid, bool xoff = true,
+                                                   const start_options& how = {})
+{
+    if (term.slave < 0)
+        return ::testing::AssertionFailure() << "no pseudo-terminal";
+    if (!set_mode(term.slave, [](termios& m) { m.c_iflag |= IXON; }))
+        return ::testing::AssertionFailure() << "the terminal's mode cannot be set";
+    const int zero = open_zero();
+    *pid = start_ruvo({}, zero, term.slave, how);
+    term.close_slave();
+    close(zero);
+    return waiting_in_a_write(term, *pid, xoff);
+}
+
 // A shell with job control, as far as these tests need one: a session of
 // its own on the terminal, and ruvo as a job in a process group of its own,
 // in the foreground or in the background, with its standard output and
