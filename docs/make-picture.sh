@@ -45,6 +45,7 @@ draw "$out/gallery/sqlite.png" -r 0-4096 "$samples/cities.sqlite"
 range=0x4480+0xc30
 draw "$out/gallery/palette-default.png" -r $range "$elf"
 for file in "$here"/../palettes/*; do
+    [ -f "$file" ] || continue
     name=${file##*/}
     case $name in *.*) continue ;; esac # generate.py
     RUVO_COLORS=$(cat "$file")

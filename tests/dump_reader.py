@@ -10,6 +10,7 @@ import getopt
 import importlib.util
 import os
 import re
+import sys
 
 CELL = re.compile(r"\033\[38;2;(\d+);(\d+);(\d+)m\033\[48;2;(\d+);(\d+);(\d+)m\u2580"
                   r"|\033\[0m\033\[38;2;(\d+);(\d+);(\d+)m\u2580")
@@ -23,7 +24,12 @@ def default_palette(source):
     spec = importlib.util.spec_from_file_location(
         "generate", os.path.join(source, "palettes", "generate.py"))
     generate = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(generate)
+    # No __pycache__ in palettes/: every file there is taken for a palette.
+    writes, sys.dont_write_bytecode = sys.dont_write_bytecode, True
+    try:
+        spec.loader.exec_module(generate)
+    finally:
+        sys.dont_write_bytecode = writes
     return [(r << 16) | (g << 8) | b for r, g, b in generate.default()]
 
 

@@ -10,6 +10,7 @@ root=$1
 # Every palette of the source tree: each file in palettes/ without a dot.
 palettes=
 for p in "$(dirname "$0")"/../palettes/*; do
+    [ -f "$p" ] || continue
     case ${p##*/} in *.*) ;; *) palettes="$palettes share/ruvo/palettes/${p##*/}" ;; esac
 done
 for f in bin/ruvo bin/ruvo-preview share/man/man1/ruvo.1.gz share/man/man1/ruvo-preview.1.gz \
