@@ -461,6 +461,17 @@ def hosts(readme, manual):
         finally:
             tmux.stop()
 
+    # ruvo-preview run in a shell, with no size given: the terminal's, less
+    # a line for the prompt, and every row stays on the screen.
+    tmux = Tmux("terminal-size", 100, 30)
+    try:
+        tmux.start(f"cd {shlex_quote(d)} && ruvo-preview big.bin; sleep 30", env)
+        text = tmux.wait_for("ruvo-preview in a 100 x 30 terminal", full_rows(29))
+        if text is not None:
+            judge("ruvo-preview in a 100 x 30 terminal", screen_of(text), data, 64, 29, True)
+    finally:
+        tmux.stop()
+
     # less -RS: rows wider than the screen are cut at its edge, one a line
     # (less keeps the screen's last column free: 120 - 9 - 1 cells).
     less = recipe(readme, r"^\s*\$ ruvo -w 128 file \| less -RS$")
