@@ -21,13 +21,13 @@ HEADER = re.compile(r"^====> \033\[1m(.*)\033\[m <====$")
 def default_palette(source):
     """The built-in table, as 0xRRGGBB values: read from the source by the
     one reader of it, palettes/generate.py's."""
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "generate", os.path.join(source, "palettes", "generate.py"))
-    generate = importlib.util.module_from_spec(spec)
+    generate = importlib.util.module_from_spec(found)
     # No __pycache__ in palettes/: every file there is taken for a palette.
     writes, sys.dont_write_bytecode = sys.dont_write_bytecode, True
     try:
-        spec.loader.exec_module(generate)
+        found.loader.exec_module(generate)
     finally:
         sys.dont_write_bytecode = writes
     return [(r << 16) | (g << 8) | b for r, g, b in generate.default()]
