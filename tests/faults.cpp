@@ -74,12 +74,16 @@ extern "C" int fstat(int fd, struct stat* st)
     return report_empty(real(fd, st), st);
 }
 
+#if defined(__GLIBC__)
+// glibc's large-file name for it, which a program built with 64-bit
+// offsets calls.
 extern "C" int fstat64(int fd, struct stat64* st)
 {
     using fstat_t = int (*)(int, struct stat64*);
     static const auto real = next_one<fstat_t>("fstat64");
     return report_empty(real(fd, st), st);
 }
+#endif
 
 extern "C" long read(int fd, void* to, unsigned long n)
 {
