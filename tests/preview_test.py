@@ -293,17 +293,20 @@ class Tmux:
         return int(r.stdout.strip())
 
     def wait_for(self, what, test, limit=10):
-        """The screen once test(screen) holds, within `limit` s."""
+        """The screen once test(screen) holds and it has stopped changing
+        (the host may still be drawing its last row), within `limit` s."""
         deadline = time.monotonic() + limit
+        last = None
         while True:
             text = self.screen()
-            if test(text):
+            if test(text) and text == last:
                 return text
+            last = text if test(text) else None
             if time.monotonic() > deadline:
-                failures.append(f"{what}: not on the screen within {limit} s:\n"
+                failures.append(f"{what}: not on the screen, or not still, within {limit} s:\n"
                                 f"{re.sub(SGR, '', text)[:1500]}")
                 return None
-            time.sleep(0.1)
+            time.sleep(0.2 if last is not None else 0.1)
 
     def stop(self):
         procs.run(self.base + ["kill-server"], timeout=5, capture_output=True)
