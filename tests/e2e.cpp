@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -216,6 +217,15 @@ pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
 int cloexec_pipe(int ends[2])
 {
     if (pipe(ends) != 0)
+        return -1;
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    return 0;
+}
+
+int cloexec_socketpair(int ends[2])
+{
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
         return -1;
     fcntl(ends[0], F_SETFD, FD_CLOEXEC);
     fcntl(ends[1], F_SETFD, FD_CLOEXEC);

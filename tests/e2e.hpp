@@ -73,9 +73,11 @@ struct start_options {
 pid_t start_ruvo(const std::vector<std::string>& args, int in, int out,
                  const start_options& options = {});
 
-// A pipe whose ends close on exec, so that only the program they are
-// handed to keeps them: 0, or -1 with errno set.
+// A pipe, or a connected pair of stream sockets, whose ends close on
+// exec, so that only the program they are handed to keeps them: 0, or -1
+// with errno set.
 int cloexec_pipe(int ends[2]);
+int cloexec_socketpair(int ends[2]);
 
 // Runs the binary under test with args, standard input from `in` (else
 // /dev/null), and its standard output, and its standard error unless

@@ -73,16 +73,14 @@ TEST_P(stall, CompleteChunksAreShownWhileTheWriterWaits)
     const stall_case& c = GetParam();
     const bytes data = random_bytes(c.first + 3000, static_cast<std::uint32_t>(c.first));
     int input[2];
-    if (c.socket)
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, input), 0);
-    else
-        ASSERT_EQ(pipe(input), 0);
-    int output[2];
-    ASSERT_EQ(pipe(output), 0);
     // ruvo must hold no end but its own, or it would never see the end of
     // its input.
-    for (int fd : {input[0], input[1], output[0], output[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    if (c.socket)
+        ASSERT_EQ(cloexec_socketpair(input), 0);
+    else
+        ASSERT_EQ(cloexec_pipe(input), 0);
+    int output[2];
+    ASSERT_EQ(cloexec_pipe(output), 0);
     const pid_t pid = start_ruvo({}, input[0], output[1]);
     close(input[0]);
     close(output[1]);
@@ -123,10 +121,8 @@ TEST(pieces, UnevenPiecesAcrossTheInputBlockDrawAsTheFile)
     const bytes data = random_bytes(70 * 1000 + 123, 42);
     int input[2];
     int output[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, input), 0);
-    ASSERT_EQ(pipe(output), 0);
-    for (int fd : {input[0], input[1], output[0], output[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ASSERT_EQ(cloexec_socketpair(input), 0);
+    ASSERT_EQ(cloexec_pipe(output), 0);
     const pid_t pid = start_ruvo({}, input[0], output[1]);
     close(input[0]);
     close(output[1]);
@@ -154,10 +150,8 @@ TEST(non_blocking, InputAndOutputAreWaitedForNotFailed)
     const bytes data = random_bytes(300000, 31);
     int input[2];
     int output[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, input), 0);
-    ASSERT_EQ(pipe(output), 0);
-    for (int fd : {input[0], input[1], output[0], output[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ASSERT_EQ(cloexec_socketpair(input), 0);
+    ASSERT_EQ(cloexec_pipe(output), 0);
     fcntl(input[0], F_SETFL, O_NONBLOCK);
     fcntl(output[1], F_SETFL, O_NONBLOCK);
     const pid_t pid = start_ruvo({}, input[0], output[1]);
@@ -204,10 +198,8 @@ TEST(non_blocking, APauseOfTheWriterCostsNoTime)
     const bytes data = random_bytes(5000, 33);
     int input[2];
     int output[2];
-    ASSERT_EQ(pipe(input), 0);
-    ASSERT_EQ(pipe(output), 0);
-    for (int fd : {input[0], input[1], output[0], output[1]})
-        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ASSERT_EQ(cloexec_pipe(input), 0);
+    ASSERT_EQ(cloexec_pipe(output), 0);
     fcntl(input[0], F_SETFL, O_NONBLOCK);
     const pid_t pid = start_ruvo({}, input[0], output[1]);
     close(input[0]);
