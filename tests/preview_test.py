@@ -309,7 +309,13 @@ class Tmux:
             time.sleep(0.2 if last is not None else 0.1)
 
     def stop(self):
+        """Ends the server and, with it, every pane's process group: a host
+        such as vifm may outlive the hang-up that the server's end sends."""
+        r = procs.run(self.base + ["list-panes", "-a", "-F", "#{pane_pid}"], timeout=5,
+                      capture_output=True, text=True)
         procs.run(self.base + ["kill-server"], timeout=5, capture_output=True)
+        for pane in r.stdout.split():
+            procs.kill_group(int(pane))
 
 
 def shlex_quote(s):
