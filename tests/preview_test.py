@@ -47,10 +47,15 @@ def needs(tool, package):
     return tools.needs(tool, package, failures)
 
 
+# The hosts' own temporary files (vifm's and nnn's FIFOs, which a killed
+# host leaves behind) go into the scratch folder, which goes at the end.
+os.makedirs(os.path.join(work, "tmp"))
+
+
 def clean_env(**more):
     """A user's environment, with none of the pane's size in it."""
     e = {"PATH": f"{build}:/usr/bin:/bin", "HOME": os.path.join(work, "home"),
-         "LC_ALL": "C.UTF-8", "TERM": "xterm-256color"}
+         "LC_ALL": "C.UTF-8", "TERM": "xterm-256color", "TMPDIR": os.path.join(work, "tmp")}
     e.update(more)
     return e
 
@@ -373,7 +378,7 @@ def hosts(readme, manual):
     os.makedirs(home, exist_ok=True)
     env = {"PATH": f"{build}:/usr/bin:/bin", "HOME": home, "XDG_CONFIG_HOME": config,
            "XDG_DATA_HOME": os.path.join(home, ".local", "share"), "LC_ALL": "C.UTF-8",
-           "COLORTERM": "truecolor"}
+           "COLORTERM": "truecolor", "TMPDIR": os.path.join(work, "tmp")}
     fzf = recipe(readme, r"^\s*\$ fzf --preview")
     lf_line = recipe(readme, r"^\s*set previewer ")
     vifm_line = recipe(readme, r"^\s*fileviewer ")
@@ -468,7 +473,17 @@ def hosts(readme, manual):
             if text is not None:
                 judge(f"{host} paging the file", screen_of(text), data, 64, 39, True)
         finally:
+            # nnn makes its FIFO in /tmp whatever TMPDIR says, named after
+            # its pid, and leaves it when it is killed.
+            try:
+                nnn_pipes = [f"/tmp/nnn-pipe.{p}" for p in descendants(tmux.pane_pid())] \
+                    if host == "nnn" else []
+            except ValueError:  # no server: it did not start
+                nnn_pipes = []
             tmux.stop()
+            for pipe in nnn_pipes:
+                if os.path.exists(pipe) and os.stat(pipe).st_uid == os.geteuid():
+                    os.unlink(pipe)
 
     # ruvo-preview run in a shell, with no size given: the terminal's, less
     # a line for the prompt, and every row stays on the screen.
