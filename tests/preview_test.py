@@ -603,11 +603,4 @@ def main():
     side_by_side(readme, manual)
 
 
-try:
-    main()
-finally:
-    shutil.rmtree(work, ignore_errors=True)
-for f in failures:
-    print("FAILED: " + f)
-print(f"preview: {len(failures)} failed")
-sys.exit(1 if failures else 0)
+tools.run_and_report("preview", main, failures, work)

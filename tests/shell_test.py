@@ -392,11 +392,4 @@ def main():
     listing_cases()
 
 
-try:
-    main()
-finally:
-    shutil.rmtree(work, ignore_errors=True)
-for f in failures:
-    print("FAILED: " + f)
-print(f"shells: {len(failures)} failed")
-sys.exit(1 if failures else 0)
+tools.run_and_report("shells", main, failures, work)

@@ -3,9 +3,13 @@ missing fails the test, naming the Debian package that brings it: a test
 that did not run never counts as passed.
 
     tools.needs("fzf", "fzf", failures)   # False, and a failure, if missing
+
+and how such a test ends: its scratch folder removed, its failures and a
+closing line printed, its status (run_and_report).
 """
 import os
 import shutil
+import sys
 
 
 def missing(tool, package):
@@ -22,3 +26,16 @@ def needs(tool, package, failures):
     if line:
         failures.append(line)
     return line is None
+
+
+def run_and_report(name, main, failures, work):
+    """Runs main(), removes the scratch folder `work` whatever happens,
+    prints each failure and the closing line, and exits 1 if any."""
+    try:
+        main()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    for f in failures:
+        print("FAILED: " + f)
+    print(f"{name}: {len(failures)} failed")
+    sys.exit(1 if failures else 0)
